@@ -1,0 +1,1071 @@
+// Callback PLY reader. The whole file is parsed from one in-memory buffer (a
+// private read-only mapping for regular files, a heap copy otherwise), so every
+// read is a bounds-checked pointer comparison and nothing is read in pieces.
+#include "ply_reader.h"
+
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_set>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Storage kinds behind the sixteen type names.
+enum class Scalar : unsigned char { I8, U8, I16, U16, I32, U32, F32, F64 };
+
+constexpr unsigned kScalarSize[] = {1, 1, 2, 2, 4, 4, 4, 8};
+constexpr const char* kScalarName[] = {"int8",  "uint8",  "int16",   "uint16",
+                                       "int32", "uint32", "float32", "float64"};
+constexpr double kScalarMin[] = {-128.0, 0.0, -32768.0, 0.0, -2147483648.0, 0.0};
+constexpr double kScalarMax[] = {127.0, 255.0, 32767.0, 65535.0, 2147483647.0, 4294967295.0};
+
+unsigned size_of(Scalar s) { return kScalarSize[static_cast<int>(s)]; }
+bool is_float(Scalar s) { return s == Scalar::F32 || s == Scalar::F64; }
+
+struct TypeName {
+    std::string_view name;
+    e_ply_type type;
+    Scalar scalar;
+};
+constexpr TypeName kTypeNames[] = {
+    {"char", PLY_CHAR, Scalar::I8},        {"uchar", PLY_UCHAR, Scalar::U8},
+    {"short", PLY_SHORT, Scalar::I16},     {"ushort", PLY_USHORT, Scalar::U16},
+    {"int", PLY_INT, Scalar::I32},         {"uint", PLY_UINT, Scalar::U32},
+    {"float", PLY_FLOAT, Scalar::F32},     {"double", PLY_DOUBLE, Scalar::F64},
+    {"int8", PLY_INT8, Scalar::I8},        {"uint8", PLY_UINT8, Scalar::U8},
+    {"int16", PLY_INT16, Scalar::I16},     {"uint16", PLY_UINT16, Scalar::U16},
+    {"int32", PLY_INT32, Scalar::I32},     {"uint32", PLY_UIN32, Scalar::U32},
+    {"float32", PLY_FLOAT32, Scalar::F32}, {"float64", PLY_FLOAT64, Scalar::F64},
+};
+
+const TypeName* find_type(std::string_view name) {
+    for (const TypeName& t : kTypeNames)
+        if (t.name == name) return &t;
+    return nullptr;
+}
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Saturating arithmetic for the size estimates: a saturated result is simply
+// "more than any file holds".
+std::uint64_t sat_mul(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t r;
+    return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
+}
+std::uint64_t sat_add(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t r;
+    return __builtin_add_overflow(a, b, &r) ? UINT64_MAX : r;
+}
+
+// Names and tokens in messages come from untrusted files: keep them short and
+// printable.
+std::string shown(std::string_view s) {
+    constexpr std::size_t kMax = 64;
+    std::string out;
+    for (std::size_t i = 0; i < s.size() && i < kMax; ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c == 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (s.size() > kMax) out += "...";
+    return out;
+}
+
+void default_error_cb(p_ply, const char* message) { std::fprintf(stderr, "RPly: %s\n", message); }
+
+}  // namespace
+
+struct t_ply_property_ {
+    std::string name;
+    e_ply_type type;         // PLY_LIST for lists
+    e_ply_type length_type;  // lists only; equals value_type for scalars
+    e_ply_type value_type;   // the scalar type, or the list entry type
+    Scalar value;
+    Scalar length;
+    p_ply_read_cb read_cb = nullptr;
+    void* pdata = nullptr;
+    long idata = 0;
+};
+
+struct t_ply_element_ {
+    std::string name;
+    long ninstances = 0;
+    std::vector<t_ply_property_> properties;
+};
+
+struct t_ply_argument_ {
+    p_ply_element element = nullptr;
+    long instance_index = 0;
+    p_ply_property property = nullptr;
+    long length = 0;
+    long value_index = 0;
+    double value = 0.0;
+    void* pdata = nullptr;
+    long idata = 0;
+};
+
+struct t_ply_ {
+    enum class State { opened, header_read, finished };
+
+    p_ply_error_cb error_cb = default_error_cb;
+    long idata = 0;
+    void* pdata = nullptr;
+
+    const char* data = nullptr;
+    std::size_t size = 0;
+    std::vector<char> owned;  // file contents when not mapped
+    void* map = nullptr;
+    std::size_t map_size = 0;
+
+    State state = State::opened;
+    e_ply_storage_mode mode = PLY_DEFAULT;
+    std::size_t body = 0;  // offset of the first byte after the header
+    std::vector<t_ply_element_> elements;
+
+    ~t_ply_() {
+        if (map) munmap(map, map_size);
+    }
+};
+
+namespace {
+
+void report(p_ply ply, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void report(p_ply ply, const char* fmt, ...) {
+    va_list ap, ap2;
+    va_start(ap, fmt);
+    va_copy(ap2, ap);
+    int n = std::vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    std::string message(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(message.data(), message.size() + 1, fmt, ap2);
+    va_end(ap2);
+    ply->error_cb(ply, message.c_str());
+}
+
+// ---------------------------------------------------------------- file input
+
+// Maps a regular file or, for anything else (pipes, character devices), reads
+// it to the end. Returns false without reporting.
+bool load_file(p_ply ply, const char* name) {
+    int fd = open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return false;
+    }
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+        std::size_t size = static_cast<std::size_t>(st.st_size);
+        int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+        flags |= MAP_POPULATE;  // the whole file is read anyway: fault it in one go
+#endif
+        void* map = mmap(nullptr, size, PROT_READ, flags, fd, 0);
+        if (map != MAP_FAILED) {
+            madvise(map, size, MADV_SEQUENTIAL);
+            close(fd);
+            ply->map = map;
+            ply->map_size = size;
+            ply->data = static_cast<const char*>(map);
+            ply->size = size;
+            return true;
+        }
+    }
+    std::vector<char>& buf = ply->owned;
+    std::size_t used = 0;
+    buf.resize(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1
+                                                     : 65536);
+    for (;;) {
+        if (used == buf.size()) buf.resize(buf.size() * 2);
+        ssize_t got = read(fd, buf.data() + used, buf.size() - used);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            close(fd);
+            return false;
+        }
+        if (got == 0) break;
+        used += static_cast<std::size_t>(got);
+    }
+    close(fd);
+    buf.resize(used);
+    buf.shrink_to_fit();
+    ply->data = buf.data();
+    ply->size = used;
+    return true;
+}
+
+// ---------------------------------------------------------------- header
+
+struct HeaderLine {
+    std::vector<std::string_view> words;
+    std::size_t number = 0;
+    bool at_eof = false;  // no line was left
+};
+
+class HeaderScanner {
+public:
+    HeaderScanner(const char* data, std::size_t size) : data_(data), size_(size) {}
+
+    // Splits the next line into words; `pos()` is then just past its line end.
+    HeaderLine next() {
+        HeaderLine line;
+        line.number = ++line_number_;
+        if (pos_ >= size_) {
+            line.at_eof = true;
+            return line;
+        }
+        const char* begin = data_ + pos_;
+        const void* nl = std::memchr(begin, '\n', size_ - pos_);
+        std::size_t len = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - begin)
+                             : size_ - pos_;
+        pos_ += len + (nl ? 1 : 0);
+        std::size_t i = 0;
+        while (i < len) {
+            while (i < len && is_space(begin[i])) ++i;
+            std::size_t start = i;
+            while (i < len && !is_space(begin[i])) ++i;
+            if (i > start) line.words.emplace_back(begin + start, i - start);
+        }
+        return line;
+    }
+
+    std::size_t pos() const { return pos_; }
+
+private:
+    const char* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+    std::size_t line_number_ = 0;
+};
+
+// Names seen so far, for duplicate checks that stay linear on huge headers.
+// The views point into the file buffer, which outlives the header pass.
+struct HeaderNames {
+    std::unordered_set<std::string_view> elements;
+    std::unordered_set<std::string_view> properties;  // of the current element
+};
+
+bool parse_property(p_ply ply, const HeaderLine& line, HeaderNames& names) {
+    const auto& w = line.words;
+    if (ply->elements.empty()) {
+        report(ply, "Property declared before any element in header line %zu", line.number);
+        return false;
+    }
+    t_ply_element_& element = ply->elements.back();
+    t_ply_property_ property;
+    std::size_t name_at;
+    if (w.size() >= 2 && w[1] == "list") {
+        if (w.size() < 5) {
+            report(ply, "Incomplete list property declaration in header line %zu", line.number);
+            return false;
+        }
+        const TypeName* length = find_type(w[2]);
+        const TypeName* value = find_type(w[3]);
+        for (std::size_t k : {std::size_t{2}, std::size_t{3}}) {
+            if (!find_type(w[k])) {
+                report(ply, "Unknown type '%s' in header line %zu", shown(w[k]).c_str(),
+                       line.number);
+                return false;
+            }
+        }
+        // A list length is a count: only integer types make sense for it.
+        if (is_float(length->scalar)) {
+            report(ply, "Invalid list length type '%s' in header line %zu (must be an integer type)",
+                   shown(w[2]).c_str(), line.number);
+            return false;
+        }
+        property.type = PLY_LIST;
+        property.length_type = length->type;
+        property.value_type = value->type;
+        property.length = length->scalar;
+        property.value = value->scalar;
+        name_at = 4;
+    } else {
+        if (w.size() < 3) {
+            report(ply, "Incomplete property declaration in header line %zu", line.number);
+            return false;
+        }
+        const TypeName* type = find_type(w[1]);
+        if (!type) {
+            report(ply, "Unknown type '%s' in header line %zu", shown(w[1]).c_str(), line.number);
+            return false;
+        }
+        property.type = property.length_type = property.value_type = type->type;
+        property.value = property.length = type->scalar;
+        name_at = 2;
+    }
+    if (w.size() > name_at + 1) {
+        report(ply, "Unexpected token '%s' in header line %zu", shown(w[name_at + 1]).c_str(),
+               line.number);
+        return false;
+    }
+    if (!names.properties.insert(w[name_at]).second) {
+        report(ply, "Duplicate property '%s' of element '%s' in header line %zu",
+               shown(w[name_at]).c_str(), shown(element.name).c_str(), line.number);
+        return false;
+    }
+    property.name.assign(w[name_at]);
+    element.properties.push_back(std::move(property));
+    return true;
+}
+
+bool parse_element(p_ply ply, const HeaderLine& line, HeaderNames& names) {
+    const auto& w = line.words;
+    if (w.size() < 3) {
+        report(ply, "Incomplete element declaration in header line %zu", line.number);
+        return false;
+    }
+    if (w.size() > 3) {
+        report(ply, "Unexpected token '%s' in header line %zu", shown(w[3]).c_str(), line.number);
+        return false;
+    }
+    long count = 0;
+    auto r = std::from_chars(w[2].data(), w[2].data() + w[2].size(), count);
+    if (r.ec != std::errc() || r.ptr != w[2].data() + w[2].size() || count < 0) {
+        report(ply, "Invalid instance count '%s' for element '%s' in header line %zu",
+               shown(w[2]).c_str(), shown(w[1]).c_str(), line.number);
+        return false;
+    }
+    if (!names.elements.insert(w[1]).second) {
+        report(ply, "Duplicate element '%s' in header line %zu", shown(w[1]).c_str(), line.number);
+        return false;
+    }
+    names.properties.clear();
+    t_ply_element_ element;
+    element.name.assign(w[1]);
+    element.ninstances = count;
+    ply->elements.push_back(std::move(element));
+    return true;
+}
+
+bool parse_format(p_ply ply, const HeaderLine& line) {
+    const auto& w = line.words;
+    if (ply->mode != PLY_DEFAULT) {
+        report(ply, "Duplicate format line in header line %zu", line.number);
+        return false;
+    }
+    if (w.size() < 3) {
+        report(ply, "Invalid file format in header line %zu", line.number);
+        return false;
+    }
+    if (w.size() > 3) {
+        report(ply, "Unexpected token '%s' in header line %zu", shown(w[3]).c_str(), line.number);
+        return false;
+    }
+    if (w[1] == "ascii") {
+        ply->mode = PLY_ASCII;
+    } else if (w[1] == "binary_little_endian") {
+        ply->mode = PLY_LITTLE_ENDIAN;
+    } else if (w[1] == "binary_big_endian") {
+        ply->mode = PLY_BIG_ENDIAN;
+    } else {
+        report(ply, "Invalid file format '%s' in header line %zu", shown(w[1]).c_str(),
+               line.number);
+        return false;
+    }
+    double version = 0;
+    auto r = std::from_chars(w[2].data(), w[2].data() + w[2].size(), version);
+    if (r.ec != std::errc() || r.ptr != w[2].data() + w[2].size() || version != 1.0) {
+        report(ply, "Unsupported format version '%s' in header line %zu", shown(w[2]).c_str(),
+               line.number);
+        return false;
+    }
+    return true;
+}
+
+// Smallest number of body bytes one instance can take. ASCII: every value is
+// at least one character plus a separator (a list contributes its length).
+std::uint64_t min_record_size(const t_ply_element_& element, bool ascii) {
+    std::uint64_t bytes = 0;
+    for (const t_ply_property_& p : element.properties)
+        bytes += ascii ? 2 : size_of(p.type == PLY_LIST ? p.length : p.value);
+    return bytes;
+}
+
+// Rejects declared counts the rest of the file cannot hold, so a caller may
+// size its arrays from ply_set_read_cb's answer.
+bool check_counts(p_ply ply) {
+    const bool ascii = ply->mode == PLY_ASCII;
+    const std::uint64_t left = ply->size - ply->body;
+    // The last ASCII value needs no separator after it.
+    const std::uint64_t budget = ascii ? left + 1 : left;
+    std::uint64_t needed = 0;
+    for (const t_ply_element_& element : ply->elements) {
+        std::uint64_t record = min_record_size(element, ascii);
+        std::uint64_t total = sat_add(needed, sat_mul(record, static_cast<std::uint64_t>(element.ninstances)));
+        if (total > budget) {
+            if (needed == 0)
+                report(ply,
+                       "Element '%s' declares %ld instances of at least %llu bytes each but the "
+                       "file holds only %llu bytes after the header",
+                       shown(element.name).c_str(), element.ninstances,
+                       static_cast<unsigned long long>(record), static_cast<unsigned long long>(left));
+            else
+                report(ply,
+                       "Element '%s' declares %ld instances of at least %llu bytes each but only "
+                       "%llu of the %llu bytes after the header remain for it",
+                       shown(element.name).c_str(), element.ninstances,
+                       static_cast<unsigned long long>(record),
+                       static_cast<unsigned long long>(left > needed ? left - needed : 0),
+                       static_cast<unsigned long long>(left));
+            return false;
+        }
+        needed = total;
+    }
+    return true;
+}
+
+bool read_header(p_ply ply) {
+    HeaderScanner scanner(ply->data, ply->size);
+    HeaderNames names;
+    HeaderLine line = scanner.next();
+    if (line.at_eof || line.words.size() != 1 || line.words[0] != "ply" ||
+        line.words[0].data() != ply->data) {
+        report(ply, "Not a PLY file. Expected magic number 'ply\\n'");
+        return false;
+    }
+    for (;;) {
+        line = scanner.next();
+        if (line.at_eof) {
+            report(ply, "Unexpected end of file in the header (no end_header line)");
+            return false;
+        }
+        const auto& w = line.words;
+        if (w.empty() || w[0] == "comment" || w[0] == "obj_info") continue;
+        if (w[0] == "format") {
+            if (!parse_format(ply, line)) return false;
+        } else if (w[0] == "element") {
+            if (!parse_element(ply, line, names)) return false;
+        } else if (w[0] == "property") {
+            if (!parse_property(ply, line, names)) return false;
+        } else if (w[0] == "end_header") {
+            if (w.size() > 1) {
+                report(ply, "Unexpected token '%s' in header line %zu", shown(w[1]).c_str(),
+                       line.number);
+                return false;
+            }
+            break;
+        }
+        // Any other line is free text: some exporters write lines such as
+        // "Created by Blender3D 247" without the comment keyword.
+    }
+    if (ply->mode == PLY_DEFAULT) {
+        report(ply, "Invalid file format: the header has no format line");
+        return false;
+    }
+    ply->body = scanner.pos();
+    return check_counts(ply);
+}
+
+// ---------------------------------------------------------------- body
+
+// One registered or skipped property, flattened for the body loops.
+struct Step {
+    Scalar value;
+    Scalar length;
+    bool list;
+    unsigned value_size;
+    p_ply_read_cb cb;
+    void* pdata;
+    long idata;
+    p_ply_property property;
+};
+
+class BodyReader {
+public:
+    explicit BodyReader(p_ply ply) : ply_(ply), end_(ply->data + ply->size) {}
+
+    bool read() {
+        const char* p = ply_->data + ply_->body;
+        const bool swap = ply_->mode != PLY_ASCII &&
+                          ((ply_->mode == PLY_BIG_ENDIAN) !=
+                           (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__));
+        for (t_ply_element_& element : ply_->elements) {
+            if (element.properties.empty()) continue;  // nothing to read or deliver
+            plan(element);
+            arg_ = t_ply_argument_();
+            arg_.element = &element;
+            bool ok = ply_->mode == PLY_ASCII ? read_ascii(element, p)
+                      : swap                  ? read_binary<true>(element, p)
+                                              : read_binary<false>(element, p);
+            if (!ok) return false;
+        }
+        return true;  // trailing bytes are tolerated
+    }
+
+private:
+    void plan(t_ply_element_& element) {
+        steps_.clear();
+        handlers_ = false;
+        for (t_ply_property_& p : element.properties) {
+            Step s{p.value, p.length, p.type == PLY_LIST, size_of(p.value),
+                   p.read_cb, p.pdata, p.idata, &p};
+            handlers_ = handlers_ || p.read_cb;
+            steps_.push_back(s);
+        }
+    }
+
+    bool deliver(const Step& s, double value) {
+        arg_.value = value;
+        if (s.cb(&arg_)) return true;
+        report(ply_, "Reading aborted by the handler of '%s' of '%s' number %ld",
+               shown(s.property->name).c_str(), shown(arg_.element->name).c_str(),
+               arg_.instance_index);
+        return false;
+    }
+
+    void enter(const Step& s, long length, long index) {
+        arg_.property = s.property;
+        arg_.pdata = s.pdata;
+        arg_.idata = s.idata;
+        arg_.length = length;
+        arg_.value_index = index;
+    }
+
+    // "Error reading ..." naming the value: entry < 0 is the property itself
+    // (a scalar or a list length), otherwise a list entry counted from 0.
+    void value_error(const Step& s, long entry, const char* fmt, ...)
+        __attribute__((format(printf, 4, 5)));
+
+    bool list_too_long(const Step& s, std::uint64_t length, std::uint64_t min_bytes) {
+        std::uint64_t left = static_cast<std::uint64_t>(end_ - pos_);
+        if (sat_mul(length, min_bytes) <= left) return false;
+        report(ply_,
+               "List length %llu of '%s' of '%s' number %ld exceeds what the %llu bytes left in "
+               "the file can hold",
+               static_cast<unsigned long long>(length), shown(s.property->name).c_str(),
+               shown(arg_.element->name).c_str(), arg_.instance_index,
+               static_cast<unsigned long long>(left));
+        return true;
+    }
+
+    void negative_list(const Step& s, const char* length) {
+        report(ply_, "Invalid list length %s in '%s' of '%s' number %ld", length,
+               shown(s.property->name).c_str(), shown(arg_.element->name).c_str(),
+               arg_.instance_index);
+    }
+
+    // ---- binary
+
+    template <bool Swap>
+    static inline __attribute__((always_inline)) double load(Scalar s, const char* p) {
+        switch (s) {
+            case Scalar::I8: return static_cast<signed char>(*p);
+            case Scalar::U8: return static_cast<unsigned char>(*p);
+            case Scalar::I16: {
+                std::uint16_t u;
+                std::memcpy(&u, p, 2);
+                if (Swap) u = __builtin_bswap16(u);
+                std::int16_t v;
+                std::memcpy(&v, &u, 2);
+                return v;
+            }
+            case Scalar::U16: {
+                std::uint16_t u;
+                std::memcpy(&u, p, 2);
+                if (Swap) u = __builtin_bswap16(u);
+                return u;
+            }
+            case Scalar::I32: {
+                std::uint32_t u;
+                std::memcpy(&u, p, 4);
+                if (Swap) u = __builtin_bswap32(u);
+                std::int32_t v;
+                std::memcpy(&v, &u, 4);
+                return v;
+            }
+            case Scalar::U32: {
+                std::uint32_t u;
+                std::memcpy(&u, p, 4);
+                if (Swap) u = __builtin_bswap32(u);
+                return u;
+            }
+            case Scalar::F32: {
+                std::uint32_t u;
+                std::memcpy(&u, p, 4);
+                if (Swap) u = __builtin_bswap32(u);
+                float v;
+                std::memcpy(&v, &u, 4);
+                return v;
+            }
+            case Scalar::F64: {
+                std::uint64_t u;
+                std::memcpy(&u, p, 8);
+                if (Swap) u = __builtin_bswap64(u);
+                double v;
+                std::memcpy(&v, &u, 8);
+                return v;
+            }
+        }
+        return 0.0;
+    }
+
+    // List entries with the type switch hoisted out of the loop.
+    template <bool Swap, Scalar S>
+    bool entries_of(const Step& s, long length) {
+        constexpr unsigned size = kScalarSize[static_cast<int>(S)];
+        for (long k = 0; k < length; ++k, pos_ += size) {
+            arg_.value_index = k;
+            if (!deliver(s, load<Swap>(S, pos_))) return false;
+        }
+        return true;
+    }
+
+    template <bool Swap>
+    bool list_entries(const Step& s, long length) {
+        switch (s.value) {
+            case Scalar::I8: return entries_of<Swap, Scalar::I8>(s, length);
+            case Scalar::U8: return entries_of<Swap, Scalar::U8>(s, length);
+            case Scalar::I16: return entries_of<Swap, Scalar::I16>(s, length);
+            case Scalar::U16: return entries_of<Swap, Scalar::U16>(s, length);
+            case Scalar::I32: return entries_of<Swap, Scalar::I32>(s, length);
+            case Scalar::U32: return entries_of<Swap, Scalar::U32>(s, length);
+            case Scalar::F32: return entries_of<Swap, Scalar::F32>(s, length);
+            case Scalar::F64: return entries_of<Swap, Scalar::F64>(s, length);
+        }
+        return false;
+    }
+
+    template <bool Swap>
+    bool read_binary(t_ply_element_& element, const char*& p) {
+        pos_ = p;
+        const long count = element.ninstances;
+        bool fixed = true;
+        std::uint64_t record = 0;
+        for (const Step& s : steps_) {
+            fixed = fixed && !s.list;
+            record += s.value_size;
+        }
+        if (fixed && !handlers_) {
+            // Whole element skipped: one jump (the header check bounds it, but
+            // earlier lists may have used more than their minimum).
+            std::uint64_t bytes = sat_mul(record, static_cast<std::uint64_t>(count));
+            const std::uint64_t left = static_cast<std::uint64_t>(end_ - pos_);
+            if (bytes > left) {
+                // Name the first value that is cut off.
+                arg_.instance_index = static_cast<long>(left / record);
+                std::uint64_t offset = left % record;
+                std::size_t k = 0;
+                while (offset >= steps_[k].value_size) offset -= steps_[k++].value_size;
+                value_error(steps_[k], -1, "unexpected end of file");
+                return false;
+            }
+            p = pos_ + bytes;
+            return true;
+        }
+        for (long i = 0; i < count; ++i) {
+            arg_.instance_index = i;
+            for (const Step& s : steps_) {
+                if (!s.list) {
+                    if (static_cast<std::size_t>(end_ - pos_) < s.value_size) {
+                        value_error(s, -1, "unexpected end of file");
+                        return false;
+                    }
+                    if (s.cb) {
+                        enter(s, 1, 0);
+                        if (!deliver(s, load<Swap>(s.value, pos_))) return false;
+                    }
+                    pos_ += s.value_size;
+                    continue;
+                }
+                const unsigned lsize = size_of(s.length);
+                if (static_cast<std::size_t>(end_ - pos_) < lsize) {
+                    value_error(s, -1, "unexpected end of file");
+                    return false;
+                }
+                // Integer length types only, so the double is exact.
+                double raw = load<Swap>(s.length, pos_);
+                pos_ += lsize;
+                if (raw < 0) {
+                    negative_list(s, std::to_string(static_cast<long long>(raw)).c_str());
+                    return false;
+                }
+                const long length = static_cast<long>(raw);
+                if (list_too_long(s, static_cast<std::uint64_t>(length), s.value_size)) return false;
+                if (!s.cb) {
+                    pos_ += static_cast<std::size_t>(length) * s.value_size;
+                    continue;
+                }
+                enter(s, length, -1);
+                if (!deliver(s, raw)) return false;
+                if (!list_entries<Swap>(s, length)) return false;
+            }
+        }
+        p = pos_;
+        return true;
+    }
+
+    // ---- ascii
+
+    enum class Parse { ok, invalid, range };
+
+    // Whitespace-separated token at pos_, or an empty view at the end.
+    std::string_view token() {
+        const char* p = pos_;
+        while (p < end_ && is_space(*p)) ++p;
+        const char* b = p;
+        while (p < end_ && !is_space(*p)) ++p;
+        pos_ = p;
+        return std::string_view(b, static_cast<std::size_t>(p - b));
+    }
+
+    // Integer types take integral values in their range ("7", "+7", "7.0",
+    // "7e0"); float types take any decimal number, nan and inf, rounded
+    // to the declared precision.
+    static Parse parse(Scalar s, std::string_view t, double& out) {
+        const char* b = t.data();
+        const char* e = b + t.size();
+        if (b != e && *b == '+') {
+            ++b;
+            if (b == e || *b == '+' || *b == '-') return Parse::invalid;
+        }
+        if (!is_float(s)) {
+            long long v;
+            auto r = std::from_chars(b, e, v);
+            if (r.ptr == e && r.ec == std::errc()) {
+                double d = static_cast<double>(v);  // exact within the checked range
+                if (d < kScalarMin[static_cast<int>(s)] || d > kScalarMax[static_cast<int>(s)])
+                    return Parse::range;
+                out = d;
+                return Parse::ok;
+            }
+            if (r.ptr == e && r.ec == std::errc::result_out_of_range) return Parse::range;
+            double d;
+            auto rd = std::from_chars(b, e, d);
+            if (rd.ptr != e) return Parse::invalid;
+            if (rd.ec == std::errc::result_out_of_range) return Parse::range;
+            if (rd.ec != std::errc() || !std::isfinite(d) || d != std::trunc(d))
+                return Parse::invalid;
+            if (d < kScalarMin[static_cast<int>(s)] || d > kScalarMax[static_cast<int>(s)])
+                return Parse::range;
+            out = d + 0.0;  // "-0.0" is 0 for an integer
+            return Parse::ok;
+        }
+        if (s == Scalar::F32) {
+            float f;
+            auto r = std::from_chars(b, e, f);
+            if (r.ptr != e) return Parse::invalid;
+            if (r.ec == std::errc()) {
+                out = f;
+                return Parse::ok;
+            }
+        } else {
+            double d;
+            auto r = std::from_chars(b, e, d);
+            if (r.ptr != e) return Parse::invalid;
+            if (r.ec == std::errc()) {
+                out = d;
+                return Parse::ok;
+            }
+        }
+        // Out of range: overflow is an error, underflow rounds towards zero.
+        long double ld;
+        auto r = std::from_chars(b, e, ld);
+        if (r.ptr != e || r.ec != std::errc() || std::fabs(ld) >= 1.0L) return Parse::range;
+        out = s == Scalar::F32 ? static_cast<double>(static_cast<float>(ld)) : static_cast<double>(ld);
+        return Parse::ok;
+    }
+
+    bool ascii_value(const Step& s, Scalar type, long entry, double& out) {
+        std::string_view t = token();
+        if (t.empty()) {
+            value_error(s, entry, "unexpected end of file");
+            return false;
+        }
+        switch (parse(type, t, out)) {
+            case Parse::ok: return true;
+            case Parse::invalid:
+                value_error(s, entry, "invalid number '%s'", shown(t).c_str());
+                return false;
+            case Parse::range:
+                value_error(s, entry, "%s is out of range for %s", shown(t).c_str(),
+                            kScalarName[static_cast<int>(type)]);
+                return false;
+        }
+        return false;
+    }
+
+    // A list length: an integer in its type's range and not negative.
+    bool ascii_length(const Step& s, double& out) {
+        std::string_view t = token();
+        if (t.empty()) {
+            value_error(s, -1, "unexpected end of file");
+            return false;
+        }
+        Parse r = parse(s.length, t, out);
+        double wide = 0;
+        if ((r == Parse::ok && out < 0) ||
+            (r == Parse::range && parse(Scalar::F64, t, wide) == Parse::ok && wide < 0)) {
+            negative_list(s, shown(t).c_str());
+            return false;
+        }
+        if (r == Parse::invalid) value_error(s, -1, "invalid number '%s'", shown(t).c_str());
+        if (r == Parse::range)
+            value_error(s, -1, "%s is out of range for %s", shown(t).c_str(),
+                        kScalarName[static_cast<int>(s.length)]);
+        return r == Parse::ok;
+    }
+
+    bool skip_ascii(const Step& s, long entry) {
+        if (!token().empty()) return true;
+        value_error(s, entry, "unexpected end of file");
+        return false;
+    }
+
+    bool read_ascii(t_ply_element_& element, const char*& p) {
+        pos_ = p;
+        const long count = element.ninstances;
+        double value = 0;
+        for (long i = 0; i < count; ++i) {
+            arg_.instance_index = i;
+            for (const Step& s : steps_) {
+                if (!s.list) {
+                    if (!s.cb) {
+                        if (!skip_ascii(s, -1)) return false;
+                        continue;
+                    }
+                    if (!ascii_value(s, s.value, -1, value)) return false;
+                    enter(s, 1, 0);
+                    if (!deliver(s, value)) return false;
+                    continue;
+                }
+                if (!ascii_length(s, value)) return false;
+                const long length = static_cast<long>(value);
+                if (list_too_long(s, static_cast<std::uint64_t>(length), 2)) return false;
+                if (s.cb) {
+                    enter(s, length, -1);
+                    if (!deliver(s, value)) return false;
+                }
+                for (long k = 0; k < length; ++k) {
+                    if (!s.cb) {
+                        if (!skip_ascii(s, k)) return false;
+                        continue;
+                    }
+                    if (!ascii_value(s, s.value, k, value)) return false;
+                    arg_.value_index = k;
+                    if (!deliver(s, value)) return false;
+                }
+            }
+        }
+        p = pos_;
+        return true;
+    }
+
+    p_ply ply_;
+    const char* const end_;
+    const char* pos_ = nullptr;
+    std::vector<Step> steps_;
+    bool handlers_ = false;
+    t_ply_argument_ arg_;
+};
+
+void BodyReader::value_error(const Step& s, long entry, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    char reason[512];
+    std::vsnprintf(reason, sizeof reason, fmt, ap);
+    va_end(ap);
+    std::string property = shown(s.property->name);
+    std::string element = shown(arg_.element->name);
+    if (entry < 0)
+        report(ply_, "Error reading '%s' of '%s' number %ld: %s", property.c_str(),
+               element.c_str(), arg_.instance_index, reason);
+    else
+        report(ply_, "Error reading value number %ld of '%s' of '%s' number %ld: %s", entry + 1,
+               property.c_str(), element.c_str(), arg_.instance_index, reason);
+}
+
+p_ply make_ply(p_ply_error_cb error_cb, long idata, void* pdata) {
+    p_ply ply = new (std::nothrow) t_ply_();
+    if (!ply) {
+        (error_cb ? error_cb : default_error_cb)(nullptr, "Unable to open file");
+        return nullptr;
+    }
+    if (error_cb) ply->error_cb = error_cb;
+    ply->idata = idata;
+    ply->pdata = pdata;
+    return ply;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- public API
+
+p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdata) {
+    p_ply ply = make_ply(error_cb, idata, pdata);
+    if (!ply) return nullptr;
+    bool ok = false;
+    try {
+        ok = name && load_file(ply, name);
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    if (!ok) {
+        // The handler still sees a live reader, so it can reach its user data.
+        report(ply, "Unable to open file");
+        delete ply;
+        return nullptr;
+    }
+    return ply;
+}
+
+p_ply ply_open_from_memory(const char* data, std::size_t size, p_ply_error_cb error_cb,
+                           long idata, void* pdata) {
+    p_ply ply = make_ply(error_cb, idata, pdata);
+    if (!ply) return nullptr;
+    if (!data && size > 0) {
+        report(ply, "Unable to open file");
+        delete ply;
+        return nullptr;
+    }
+    ply->data = data;
+    ply->size = data ? size : 0;
+    return ply;
+}
+
+int ply_get_ply_user_data(p_ply ply, void** pdata, long* idata) {
+    if (!ply) return 0;
+    if (pdata) *pdata = ply->pdata;
+    if (idata) *idata = ply->idata;
+    return 1;
+}
+
+int ply_read_header(p_ply ply) {
+    if (!ply) return 0;
+    if (ply->state != t_ply_::State::opened) {
+        report(ply, "The header was already read");
+        return 0;
+    }
+    ply->state = t_ply_::State::finished;  // a failed header cannot be retried
+    try {
+        if (!read_header(ply)) {
+            ply->elements.clear();
+            return 0;
+        }
+    } catch (const std::bad_alloc&) {
+        ply->elements.clear();
+        report(ply, "Out of memory while reading the header");
+        return 0;
+    }
+    ply->state = t_ply_::State::header_read;
+    return 1;
+}
+
+long ply_set_read_cb(p_ply ply, const char* element_name, const char* property_name,
+                     p_ply_read_cb read_cb, void* pdata, long idata) {
+    if (!ply || !element_name || !property_name) return 0;
+    for (t_ply_element_& element : ply->elements) {
+        if (element.name != element_name) continue;
+        for (t_ply_property_& property : element.properties) {
+            if (property.name != property_name) continue;
+            property.read_cb = read_cb;
+            property.pdata = pdata;
+            property.idata = idata;
+            return element.ninstances;
+        }
+        return 0;
+    }
+    return 0;
+}
+
+int ply_read(p_ply ply) {
+    if (!ply) return 0;
+    if (ply->state != t_ply_::State::header_read) {
+        report(ply, "ply_read needs a successfully read header and runs only once");
+        return 0;
+    }
+    ply->state = t_ply_::State::finished;
+    try {
+        BodyReader reader(ply);
+        return reader.read() ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+        report(ply, "Out of memory while reading the body");
+        return 0;
+    }
+}
+
+int ply_close(p_ply ply) {
+    delete ply;
+    return 1;
+}
+
+p_ply_element ply_get_next_element(p_ply ply, p_ply_element last) {
+    if (!ply || ply->elements.empty()) return nullptr;
+    if (!last) return &ply->elements.front();
+    std::size_t index = static_cast<std::size_t>(last - ply->elements.data());
+    if (last < ply->elements.data() || index + 1 >= ply->elements.size()) return nullptr;
+    return &ply->elements[index + 1];
+}
+
+int ply_get_element_info(p_ply_element element, const char** name, long* ninstances) {
+    if (!element) return 0;
+    if (name) *name = element->name.c_str();
+    if (ninstances) *ninstances = element->ninstances;
+    return 1;
+}
+
+p_ply_property ply_get_next_property(p_ply_element element, p_ply_property last) {
+    if (!element || element->properties.empty()) return nullptr;
+    if (!last) return &element->properties.front();
+    std::size_t index = static_cast<std::size_t>(last - element->properties.data());
+    if (last < element->properties.data() || index + 1 >= element->properties.size()) return nullptr;
+    return &element->properties[index + 1];
+}
+
+int ply_get_property_info(p_ply_property property, const char** name, e_ply_type* type,
+                          e_ply_type* length_type, e_ply_type* value_type) {
+    if (!property) return 0;
+    if (name) *name = property->name.c_str();
+    if (type) *type = property->type;
+    if (length_type) *length_type = property->length_type;
+    if (value_type) *value_type = property->value_type;
+    return 1;
+}
+
+int ply_get_argument_element(p_ply_argument argument, p_ply_element* element,
+                             long* instance_index) {
+    if (!argument) return 0;
+    if (element) *element = argument->element;
+    if (instance_index) *instance_index = argument->instance_index;
+    return 1;
+}
+
+int ply_get_argument_property(p_ply_argument argument, p_ply_property* property, long* length,
+                              long* value_index) {
+    if (!argument) return 0;
+    if (property) *property = argument->property;
+    if (length) *length = argument->length;
+    if (value_index) *value_index = argument->value_index;
+    return 1;
+}
+
+int ply_get_argument_user_data(p_ply_argument argument, void** pdata, long* idata) {
+    if (!argument) return 0;
+    if (pdata) *pdata = argument->pdata;
+    if (idata) *idata = argument->idata;
+    return 1;
+}
+
+double ply_get_argument_value(p_ply_argument argument) {
+    return argument ? argument->value : 0.0;
+}

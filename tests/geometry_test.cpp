@@ -1,0 +1,113 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "geometry/mesh.h"
+
+namespace {
+
+void expectVector(const Vector3& actual, float x, float y, float z)
+{
+    EXPECT_EQ(actual.x, x);
+    EXPECT_EQ(actual.y, y);
+    EXPECT_EQ(actual.z, z);
+}
+
+TEST(Vector3, NormalizeLeavesZeroAndUnderflowingVectorsAlone)
+{
+    Vector3 zero{0, 0, 0};
+    zero.normalize();
+    expectVector(zero, 0, 0, 0);
+
+    // Its squares underflow to 0, so its length is 0: it must not become NaN.
+    Vector3 tiny{1e-30f, 0, 1e-30f};
+    tiny.normalize();
+    expectVector(tiny, 1e-30f, 0, 1e-30f);
+
+    Vector3 v{3, 0, 4};
+    v.normalize();
+    expectVector(v, 3.0f / 5.0f, 0, 4.0f / 5.0f);
+}
+
+TEST(Vector3, CrossFollowsArgumentOrder)
+{
+    Vector3 out;
+    cross({1, 0, 0}, {0, 1, 0}, out);
+    expectVector(out, 0, 0, 1);
+    Vector3{0, 1, 0}.cross({1, 0, 0}, out);
+    expectVector(out, 0, 0, -1);
+}
+
+// (1 + 2^-12)^2 - (1 + 2^-11) is 2^-24: rounding the products to float first
+// would cancel it to 0.
+TEST(Vector3, CrossRoundsOnlyTheDifference)
+{
+    Vector3 out;
+    cross({0, 1 + 0x1p-12f, 1}, {0, 1 + 0x1p-11f, 1 + 0x1p-12f}, out);
+    EXPECT_EQ(out.x, 0x1p-24f);
+}
+
+// The double sum keeps what a float sum would lose.
+TEST(Vector3, DotSumsExactProductsInDouble)
+{
+    EXPECT_EQ(dot({1e4f, 1.0f, -1e4f}, {1e4f, 1.0f, 1e4f}), 1.0);
+}
+
+TEST(Vector3, ScaleTakesTheFactorFirst)
+{
+    Vector3 out;
+    scale(-0.5f, {2, 4, -6}, out);
+    expectVector(out, -1, -2, 3);
+}
+
+Mesh unitCube()
+{
+    Mesh mesh;
+    mesh.vertices = {{-1, -1, -1}, {1, 1, 1}, {0.5f, -0.25f, 0}};
+    mesh.bboxMin = {-1, -1, -1};
+    mesh.bboxMax = {1, 1, 1};
+    return mesh;
+}
+
+TEST(Mesh, ScaleWidensTheBoxButNeverNarrowsIt)
+{
+    Mesh grown = unitCube();
+    grown.scale(30);
+    expectVector(grown.bboxMin, -30, -30, -30);
+    expectVector(grown.bboxMax, 30, 30, 30);
+
+    Mesh shrunk = unitCube();
+    shrunk.scale(0.5f);
+    expectVector(shrunk.vertexAt(2), 0.25f, -0.125f, 0);
+    expectVector(shrunk.bboxMin, -1, -1, -1);
+    expectVector(shrunk.bboxMax, 1, 1, 1);
+}
+
+TEST(Mesh, TranslateMovesVerticesAndBox)
+{
+    Mesh mesh = unitCube();
+    mesh.translate({1, 2, 3});
+    expectVector(mesh.vertexAt(0), 0, 1, 2);
+    expectVector(mesh.bboxMax, 2, 3, 4);
+
+    Mesh empty;
+    empty.translate({1, 2, 3});
+    expectVector(empty.bboxMin, 1, 2, 3);
+    empty.scale(5);
+    expectVector(empty.bboxMin, 1, 2, 3);
+}
+
+// Ties and NaN keep the current corner; only a strict comparison replaces it.
+TEST(Mesh, BoxCornersKeepTheirValueOnTiesAndNaN)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_TRUE(std::signbit(boxMin(-0.0f, 0.0f)));
+    EXPECT_FALSE(std::signbit(boxMax(0.0f, -0.0f)));
+    EXPECT_EQ(boxMin(1.0f, nan), 1.0f);
+    EXPECT_EQ(boxMax(1.0f, nan), 1.0f);
+    EXPECT_EQ(boxMin(1.0f, -2.0f), -2.0f);
+    EXPECT_EQ(boxMax(1.0f, 2.0f), 2.0f);
+}
+
+} // namespace
