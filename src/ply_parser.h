@@ -1,0 +1,28 @@
+// Reads a triangle mesh from a PLY file: the `vertex` element's x, y and z
+// (in any declaration order, any numeric type) and the `face` element's index
+// list, named `vertex_indices` or `vertex_index`. Everything else is skipped.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "geometry/mesh.h"
+#include "ply_reader.h"
+
+// Fills the empty `mesh` from the file and computes each face's normal and the
+// mesh's bounding box. Returns true when the whole file was read and is a
+// valid triangle mesh. Otherwise returns false, leaves `mesh` empty and sets
+// `error`: either to the mesh problem found (a face that is not a triangle, an
+// index outside the vertex list, a coordinate that is not finite, ...), or to
+// a general one when the reader itself failed, in which case the reader has
+// already reported the details through its error handler ("RPly: ..." on
+// standard error).
+bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error);
+
+// Same, from `size` bytes in memory, with the reader's messages going to
+// `errorHandler` (the reader's default handler when null).
+bool loadPlyMeshFromMemory(const char* data, std::size_t size, Mesh& mesh, std::string& error,
+                           p_ply_error_cb errorHandler = nullptr);
+
+// Faces whose normal is (0, 0, 0): every point lies in their "plane".
+std::size_t countDegenerateFaces(const Mesh& mesh);
