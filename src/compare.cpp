@@ -1,0 +1,81 @@
+#include "compare.h"
+
+#include <cmath>
+
+float boxDiagonal(const Vector3& minCorner, const Vector3& maxCorner)
+{
+    float dx = minCorner.x - maxCorner.x;
+    float dy = minCorner.y - maxCorner.y;
+    float dz = minCorner.z - maxCorner.z;
+    float sum = dx * dx + dy * dy;
+    sum = sum + dz * dz;
+    return std::sqrt(sum);
+}
+
+NormalizeFailure normalizeMeshes(Mesh& first, Mesh& second)
+{
+    Vector3 centerMesh1, centerMesh2;
+    add(first.bboxMin, first.bboxMax, centerMesh1);
+    centerMesh1 *= -0.5f;
+    add(second.bboxMin, second.bboxMax, centerMesh2);
+    centerMesh2 *= -0.5f;
+
+    first.translate(centerMesh1);
+    second.translate(centerMesh2);
+    first.scale(kFirstMeshScale);
+
+    Vector3 minExtntOfMesh1 = first.bboxMin;
+    Vector3 maxExtntOfMesh1 = first.bboxMax;
+    Vector3 minExtntOfMesh2 = second.bboxMin;
+    Vector3 maxExtntOfMesh2 = second.bboxMax;
+    float d1 = boxDiagonal(minExtntOfMesh1, maxExtntOfMesh1);
+    float d2 = boxDiagonal(minExtntOfMesh2, maxExtntOfMesh2);
+
+    // A zero diagonal would make the factor infinite (or 0 for the other
+    // mesh) and turn every coordinate into NaN or 0.
+    auto usable = [](float d) { return d > 0.0f && std::isfinite(d); };
+    NormalizeFailure failure{!usable(d1), !usable(d2)};
+    if (!failure.any())
+        second.scale(d1 / d2);
+    return failure;
+}
+
+float nearestPlaneDistance(const Vector3& v, const Mesh& mesh)
+{
+    float best = kFarDistance;
+    for (const Face& face : mesh.faces) {
+        const Vector3& faceNormal = face.normal;
+        Vector3 vectorFromPlaneVertexToFace0, vectorFromPlaneVertexToFace1,
+            vectorFromPlaneVertexToFace2;
+        subtract(v, mesh.corner(face, 0), vectorFromPlaneVertexToFace0);
+        subtract(v, mesh.corner(face, 1), vectorFromPlaneVertexToFace1);
+        subtract(v, mesh.corner(face, 2), vectorFromPlaneVertexToFace2);
+        float d = std::fabs(float(dot(vectorFromPlaneVertexToFace0, faceNormal)));
+        float d1 = std::fabs(float(dot(vectorFromPlaneVertexToFace1, faceNormal)));
+        if (d1 < d)
+            d = d1;
+        float d2 = std::fabs(float(dot(vectorFromPlaneVertexToFace2, faceNormal)));
+        if (d2 < d)
+            d = d2;
+        if (d < best)
+            best = d;
+    }
+    return best;
+}
+
+DirectedSum pointToFace(const Mesh& from, const Mesh& to)
+{
+    float sum = 0.0f;
+    for (const Vector3& v : from.vertices)
+        sum = sum + nearestPlaneDistance(v, to);
+    return {from.vertexCount(), to.faceCount(), sum};
+}
+
+float qemError(float s12, float s21, std::size_t n1, std::size_t n2)
+{
+    if (n1 == 0 && n2 == 0)
+        return 0.0f;
+    float s12Squared = s12 * s12;
+    float s21Squared = s21 * s21;
+    return float((double(s12Squared) + double(s21Squared)) / double(n1 + n2));
+}
