@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Fuzzes the PLY reader and the mesh loader under ASan+UBSan.
+#   scripts/fuzz.sh [SECONDS] [JOBS]     (default: 60 seconds, 1 job)
+# The working corpus grows in fuzz/corpus-work/ (not committed); inputs that
+# crash land in build/fuzz/artifacts/. Keep each one as a regression case in
+# tests/data/fuzz-regressions/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+jobs=${2:-1}
+
+scripts/install-deps.sh clang libclang-rt-14-dev
+cmake --preset fuzz
+cmake --build --preset fuzz -j "$(nproc)"
+
+seeds=build/fuzz/seeds
+mkdir -p "$seeds" fuzz/corpus-work build/fuzz/artifacts
+build/fuzz/fuzz/meshqem_fuzz_seeds "$seeds"
+cp tests/data/fuzz-regressions/* "$seeds"/ 2>/dev/null || true
+
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:allocator_may_return_null=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+# rss_limit catches allocations driven by declared counts rather than by data.
+build/fuzz/fuzz/meshqem_fuzz_ply fuzz/corpus-work "$seeds" \
+    -dict=fuzz/ply.dict -max_total_time="$seconds" -max_len=4096 -rss_limit_mb=1024 \
+    -malloc_limit_mb=512 -timeout=10 -jobs="$jobs" -workers="$jobs" \
+    -artifact_prefix=build/fuzz/artifacts/ -print_final_stats=1
