@@ -20,8 +20,14 @@ cp tests/data/fuzz-regressions/* "$seeds"/ 2>/dev/null || true
 
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-# rss_limit catches allocations driven by declared counts rather than by data.
+# Several jobs log to fuzz-N.log files; one job logs here.
+parallel=()
+if [ "$jobs" -gt 1 ]; then
+    parallel=(-jobs="$jobs" -workers="$jobs")
+fi
+# The memory limits catch allocations driven by declared counts rather than
+# by the bytes actually present.
 build/fuzz/fuzz/meshqem_fuzz_ply fuzz/corpus-work "$seeds" \
     -dict=fuzz/ply.dict -max_total_time="$seconds" -max_len=4096 -rss_limit_mb=1024 \
-    -malloc_limit_mb=512 -timeout=10 -jobs="$jobs" -workers="$jobs" \
+    -malloc_limit_mb=512 -timeout=10 "${parallel[@]}" \
     -artifact_prefix=build/fuzz/artifacts/ -print_final_stats=1

@@ -101,6 +101,8 @@ struct BadInput {
     const char* message;
 };
 
+void PrintTo(const BadInput& input, std::ostream* os) { *os << input.name; }
+
 class CliRejects : public testing::TestWithParam<BadInput> {};
 
 TEST_P(CliRejects, NamingTheFileWithExitStatus1)

@@ -105,6 +105,8 @@ struct Rejection {
     const char* message;  // part of the loader's error, or of what the reader printed
 };
 
+void PrintTo(const Rejection& rejection, std::ostream* os) { *os << rejection.name; }
+
 class RejectsFile : public testing::TestWithParam<Rejection> {};
 
 // A rejected file leaves no half-read mesh behind.
