@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=${2:-1}
 
-scripts/install-deps.sh clang libclang-rt-14-dev
+scripts/install-deps.sh clang libclang-rt-14-dev libomp-14-dev
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$(nproc)"
 

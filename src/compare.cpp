@@ -1,6 +1,9 @@
 #include "compare.h"
 
 #include <cmath>
+#include <vector>
+
+#include "search.h"
 
 float boxDiagonal(const Vector3& minCorner, const Vector3& maxCorner)
 {
@@ -65,9 +68,12 @@ float nearestPlaneDistance(const Vector3& v, const Mesh& mesh)
 
 DirectedSum pointToFace(const Mesh& from, const Mesh& to)
 {
+    // The search may use threads; the sum stays in vertex order on one.
+    std::vector<float> best;
+    nearestPlaneDistances(from, to, best);
     float sum = 0.0f;
-    for (const Vector3& v : from.vertices)
-        sum = sum + nearestPlaneDistance(v, to);
+    for (float b : best)
+        sum = sum + b;
     return {from.vertexCount(), to.faceCount(), sum};
 }
 

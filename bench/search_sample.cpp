@@ -1,0 +1,85 @@
+// meshqem_search_sample FIRST.ply SECOND.ply [STRIDE] [REPEATS]
+//
+// Loads and normalises the pair as meshqem does, then for each direction times
+// the search over every vertex (median of REPEATS runs, index build included)
+// and the exhaustive loop over every STRIDE-th vertex, checks those vertices
+// bit for bit, and prints the ratio of the per-vertex times.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <omp.h>
+
+#include "compare.h"
+#include "ply_parser.h"
+#include "search.h"
+
+namespace {
+
+double seconds()
+{
+    using clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s FIRST.ply SECOND.ply [STRIDE] [REPEATS]\n", argv[0]);
+        return 2;
+    }
+    std::size_t stride = argc > 3 ? std::size_t(std::atol(argv[3])) : 100;
+    int repeats = argc > 4 ? std::atoi(argv[4]) : 5;
+    Mesh first, second;
+    std::string error;
+    for (auto [name, mesh] : {std::pair{argv[1], &first}, std::pair{argv[2], &second}})
+        if (!loadPlyMesh(name, *mesh, error)) {
+            std::fprintf(stderr, "%s: %s\n", name, error.c_str());
+            return 1;
+        }
+    if (normalizeMeshes(first, second).any())
+        return 1;
+
+    int mismatches = 0;
+    for (int direction = 0; direction < 2; ++direction) {
+        const Mesh& from = direction ? second : first;
+        const Mesh& to = direction ? first : second;
+        std::vector<float> best;
+        std::vector<double> fast;
+        for (int r = 0; r < repeats; ++r) {
+            double t0 = seconds();
+            nearestPlaneDistances(from, to, best);
+            fast.push_back(seconds() - t0);
+        }
+        Mesh sample;
+        for (std::size_t i = 0; i < from.vertices.size(); i += stride)
+            sample.vertices.push_back(from.vertices[i]);
+        std::vector<float> reference;
+        double t0 = seconds();
+        nearestPlaneDistancesExhaustive(sample, to, reference);
+        double exhaustive = seconds() - t0;
+        for (std::size_t k = 0; k < reference.size(); ++k)
+            mismatches += std::memcmp(&reference[k], &best[k * stride], sizeof(float)) != 0;
+        double fastPerVertex = median(fast) / double(from.vertices.size());
+        double exhaustivePerVertex = exhaustive / double(sample.vertices.size());
+        std::printf("direction %d: %zu vertices, %zu faces, %d threads: search %.3f s (median of "
+                    "%d), exhaustive %.2f s estimated from %zu vertices, ratio %.1f\n",
+                    direction + 1, from.vertices.size(), to.faces.size(), omp_get_max_threads(),
+                    median(fast), repeats, exhaustivePerVertex * double(from.vertices.size()),
+                    sample.vertices.size(), exhaustivePerVertex / fastPerVertex);
+    }
+    std::printf("sampled vertices differing from the exhaustive loop: %d\n", mismatches);
+    return mismatches ? 1 : 0;
+}

@@ -1,0 +1,309 @@
+#include "search_index.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// Floats on the safe side of a double, without a data-dependent branch (a
+// comparison here mispredicts half the time and dominated the build). Moving
+// x out by 2^-23 |x| + 2^-149 before rounding to nearest is enough: the float
+// rounding error is at most 2^-24 |x'| for a normal result and 2^-150 for a
+// subnormal one, and the double operations add only about 2^-52 |x|.
+float floatDown(double x)
+{
+    return float(x - std::fabs(x) * 0x1p-23 - 0x1p-149);
+}
+
+float floatUp(double x)
+{
+    return float(x + std::fabs(x) * 0x1p-23 + 0x1p-149);
+}
+
+// Enclosure of the corner offsets n . (c_k - p) of one face, and an upper
+// bound on sum_i |c_k,i - p_i| |n_i|. In double, fl(c_i - p_i) has relative
+// error ud (it is a rounded difference, so the error is relative to the
+// result); the product with the float n_i and the two additions bring the
+// error of w to at most 4.01 ud S (S = sum |c_i - p_i| |n_i|, computed with the
+// same relative error). The margin 2^-48 S = 32 ud S covers this, the rounding
+// of w -/+ margin, and floatDown/floatUp round outwards.
+struct OffsetRange {
+    float lo, hi, rad;
+};
+
+// A face's corners and normal, gathered once: the build reads them at every
+// level of the tree.
+struct FaceRecord {
+    Vector3 corner[3];
+    Vector3 normal;
+};
+
+OffsetRange offsetRange(const FaceRecord& face, const float p[3])
+{
+    double lo = HUGE_VAL, hi = -HUGE_VAL, rad = 0.0;
+    const Vector3& n = face.normal;
+    for (const Vector3& c : face.corner) {
+        double dx = double(c.x) - p[0];
+        double dy = double(c.y) - p[1];
+        double dz = double(c.z) - p[2];
+        double w = dx * n.x + dy * n.y + dz * n.z;
+        double s = std::fabs(dx) * std::fabs(n.x) + std::fabs(dy) * std::fabs(n.y) +
+                   std::fabs(dz) * std::fabs(n.z);
+        double margin = s * 0x1p-48;
+        lo = std::min(lo, w - margin);
+        hi = std::max(hi, w + margin);
+        rad = std::max(rad, s * (1.0 + 0x1p-48));
+    }
+    return {floatDown(lo), floatUp(hi), floatUp(rad)};
+}
+
+class Builder {
+public:
+    Builder(const Mesh& mesh, SearchIndex& index) : mesh_(mesh), index_(index)
+    {
+        const std::size_t count = mesh.faces.size();
+        items_.resize(count);
+        records_.resize(count);
+        // Normals are scaled by the mesh's radius so that a spread of normals
+        // weighs as the spread of n . v' it causes for queries near the mesh.
+        float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF};
+        float hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+        for (const Vector3& v : mesh.vertices) {
+            lo[0] = std::min(lo[0], v.x), hi[0] = std::max(hi[0], v.x);
+            lo[1] = std::min(lo[1], v.y), hi[1] = std::max(hi[1], v.y);
+            lo[2] = std::min(lo[2], v.z), hi[2] = std::max(hi[2], v.z);
+        }
+        double radius = 0.0;
+        for (int i = 0; i < 3; ++i)
+            radius = std::max(radius, 0.5 * (double(hi[i]) - lo[i]));
+        for (std::size_t f = 0; f < count; ++f) {
+            const Face& face = mesh.faces[f];
+            const Vector3& n = face.normal;
+            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f)
+                index_.zeroNormalFace = true;
+            FaceRecord& record = records_[f];
+            double cx = 0.0, cy = 0.0, cz = 0.0;
+            for (int k = 0; k < 3; ++k) {
+                const Vector3& c = mesh.corner(face, k);
+                record.corner[k] = c;
+                cx += c.x, cy += c.y, cz += c.z;
+            }
+            record.normal = n;
+            double offset = (cx * n.x + cy * n.y + cz * n.z) / 3.0;
+            items_[f] = {{float(n.x * radius), float(n.y * radius), float(n.z * radius),
+                          float(offset)},
+                         std::uint32_t(f)};
+        }
+    }
+
+    void build()
+    {
+        index_.nodes.reserve(items_.size() / 32 + 1);
+        index_.leaves.reserve(items_.size() / kLanes + 1);
+        Summary root;
+        buildNode(0, std::uint32_t(items_.size()), root);
+    }
+
+private:
+    using Range = std::pair<std::uint32_t, std::uint32_t>;
+
+    // Median split of a range on its widest key, at a multiple of kLanes from
+    // its start so that leaves fill up.
+    std::uint32_t split(Range r)
+    {
+        float lo[4], hi[4];
+        std::fill(lo, lo + 4, HUGE_VALF);
+        std::fill(hi, hi + 4, -HUGE_VALF);
+        for (std::uint32_t i = r.first; i < r.second; ++i) {
+            const float* key = items_[i].key;
+            for (int a = 0; a < 4; ++a)
+                lo[a] = std::min(lo[a], key[a]), hi[a] = std::max(hi[a], key[a]);
+        }
+        int axis = 0;
+        for (int a = 1; a < 4; ++a)
+            if (hi[a] - lo[a] > hi[axis] - lo[axis])
+                axis = a;
+        std::uint32_t size = r.second - r.first;
+        std::uint32_t mid = r.first + kLanes * ((size + 2 * kLanes - 1) / (2 * kLanes));
+        std::nth_element(items_.begin() + r.first, items_.begin() + mid,
+                         items_.begin() + r.second,
+                         [&](const Item& a, const Item& b) { return a.key[axis] < b.key[axis]; });
+        return mid;
+    }
+
+    // What a lane needs to know about the subtree below it.
+    struct Summary {
+        float lo[3], hi[3];  // the corners' bounding box
+        float p[3];          // its centre, the lane's reference point
+        float nlo[3], nhi[3];
+        float olo, ohi, rad;  // measured from p
+    };
+
+    // A subtree's offsets and radius about its centre P, from its node's lanes
+    // rather than from every face below (which would make the build
+    // O(F log F) in face reads): for a face under lane j, exactly,
+    //     n . (c - P) = n . (c - p_j) + n . d,   d = p_j - P,
+    // with n . (c - p_j) in [olo_j, ohi_j] and n in lane j's normal box, and
+    //     sum |c_i - P_i| |n_i| <= rad_j + sum_i max|n_i| |d_i|.
+    // In double, d_i and each product and sum round with relative error ud:
+    // at most 6 ud of mag_j below, covered by the margin 2^-48 mag_j, and the
+    // float results round outwards.
+    static void deriveOffsets(const SearchNode& node, Summary& out)
+    {
+        double lo = HUGE_VAL, hi = -HUGE_VAL, rad = 0.0;
+        for (int j = 0; j < node.count; ++j) {
+            const double d[3] = {double(node.px[j]) - out.p[0], double(node.py[j]) - out.p[1],
+                                 double(node.pz[j]) - out.p[2]};
+            const float nlo[3] = {node.nlox[j], node.nloy[j], node.nloz[j]};
+            const float nhi[3] = {node.nhix[j], node.nhiy[j], node.nhiz[j]};
+            double low = node.olo[j], high = node.ohi[j];
+            double mag = std::fabs(double(node.olo[j])) + std::fabs(double(node.ohi[j]));
+            double spread = 0.0;
+            for (int i = 0; i < 3; ++i) {
+                double a = nlo[i] * d[i], b = nhi[i] * d[i];
+                low += std::min(a, b);
+                high += std::max(a, b);
+                spread += std::max(std::fabs(double(nlo[i])), std::fabs(double(nhi[i]))) *
+                          std::fabs(d[i]);
+            }
+            mag += spread;
+            lo = std::min(lo, low - mag * 0x1p-48);
+            hi = std::max(hi, high + mag * 0x1p-48);
+            rad = std::max(rad, (double(node.rad[j]) + spread) * (1.0 + 0x1p-48));
+        }
+        out.olo = floatDown(lo);
+        out.ohi = floatUp(hi);
+        out.rad = floatUp(rad);
+    }
+
+    std::int32_t buildNode(std::uint32_t first, std::uint32_t last, Summary& out)
+    {
+        // Split the largest part until there are 8 or none has more than a leaf.
+        std::array<Range, kLanes> parts;
+        int count = 1;
+        parts[0] = {first, last};
+        while (count < kLanes) {
+            int largest = 0;
+            for (int j = 1; j < count; ++j)
+                if (parts[j].second - parts[j].first > parts[largest].second - parts[largest].first)
+                    largest = j;
+            Range r = parts[largest];
+            if (r.second - r.first <= std::uint32_t(kLanes))
+                break;
+            std::uint32_t mid = split(r);
+            for (int j = count; j > largest + 1; --j)
+                parts[j] = parts[j - 1];
+            parts[largest] = {r.first, mid};
+            parts[largest + 1] = {mid, r.second};
+            ++count;
+        }
+
+        std::int32_t self = std::int32_t(index_.nodes.size());
+        index_.nodes.emplace_back();
+        for (int i = 0; i < 3; ++i) {
+            out.lo[i] = out.nlo[i] = HUGE_VALF;
+            out.hi[i] = out.nhi[i] = -HUGE_VALF;
+        }
+        for (int j = 0; j < count; ++j) {
+            Summary lane;
+            std::int32_t child;
+            if (parts[j].second - parts[j].first <= std::uint32_t(kLanes))
+                child = ~makeLeaf(parts[j], lane);
+            else
+                child = buildNode(parts[j].first, parts[j].second, lane);
+            SearchNode& node = index_.nodes[std::size_t(self)];
+            node.px[j] = lane.p[0], node.py[j] = lane.p[1], node.pz[j] = lane.p[2];
+            node.nlox[j] = lane.nlo[0], node.nhix[j] = lane.nhi[0];
+            node.nloy[j] = lane.nlo[1], node.nhiy[j] = lane.nhi[1];
+            node.nloz[j] = lane.nlo[2], node.nhiz[j] = lane.nhi[2];
+            node.olo[j] = lane.olo, node.ohi[j] = lane.ohi, node.rad[j] = lane.rad;
+            node.child[j] = child;
+            for (int i = 0; i < 3; ++i) {
+                out.lo[i] = std::min(out.lo[i], lane.lo[i]);
+                out.hi[i] = std::max(out.hi[i], lane.hi[i]);
+                out.nlo[i] = std::min(out.nlo[i], lane.nlo[i]);
+                out.nhi[i] = std::max(out.nhi[i], lane.nhi[i]);
+            }
+        }
+        SearchNode& node = index_.nodes[std::size_t(self)];
+        node.count = count;
+        for (int i = 0; i < 3; ++i)
+            out.p[i] = out.lo[i] * 0.5f + out.hi[i] * 0.5f;
+        deriveOffsets(node, out);
+        return self;
+    }
+
+    // Fills a leaf measured from the centre of its corners' box and returns
+    // its index, with the lane data for it. The lane's [olo, ohi] encloses
+    // each face's [omid - hw, omid + hw] (not only its corner offsets): the
+    // leaf bound's analysis needs |omid| + hw <= max(|olo|, |ohi|).
+    std::int32_t makeLeaf(Range r, Summary& lane)
+    {
+        for (int i = 0; i < 3; ++i) {
+            lane.lo[i] = lane.nlo[i] = HUGE_VALF;
+            lane.hi[i] = lane.nhi[i] = -HUGE_VALF;
+        }
+        for (std::uint32_t i = r.first; i < r.second; ++i) {
+            const FaceRecord& record = records_[items_[i].face];
+            for (const Vector3& c : record.corner) {
+                lane.lo[0] = std::min(lane.lo[0], c.x), lane.hi[0] = std::max(lane.hi[0], c.x);
+                lane.lo[1] = std::min(lane.lo[1], c.y), lane.hi[1] = std::max(lane.hi[1], c.y);
+                lane.lo[2] = std::min(lane.lo[2], c.z), lane.hi[2] = std::max(lane.hi[2], c.z);
+            }
+            const Vector3& n = record.normal;
+            lane.nlo[0] = std::min(lane.nlo[0], n.x), lane.nhi[0] = std::max(lane.nhi[0], n.x);
+            lane.nlo[1] = std::min(lane.nlo[1], n.y), lane.nhi[1] = std::max(lane.nhi[1], n.y);
+            lane.nlo[2] = std::min(lane.nlo[2], n.z), lane.nhi[2] = std::max(lane.nhi[2], n.z);
+        }
+        for (int i = 0; i < 3; ++i)
+            lane.p[i] = lane.lo[i] * 0.5f + lane.hi[i] * 0.5f;
+        const float* p = lane.p;
+        lane.olo = HUGE_VALF, lane.ohi = -HUGE_VALF, lane.rad = 0.0f;
+        SearchLeaf& leaf = index_.leaves.emplace_back();
+        leaf.px = p[0], leaf.py = p[1], leaf.pz = p[2];
+        for (int j = 0; j < kLanes; ++j) {
+            // Lanes past the last face repeat it.
+            std::uint32_t face = items_[std::min(r.first + std::uint32_t(j), r.second - 1)].face;
+            const Face& f = mesh_.faces[face];
+            OffsetRange o = offsetRange(records_[face], p);
+            float mid = float(0.5 * (double(o.lo) + double(o.hi)));
+            // Differences of two floats in double are exact unless their
+            // exponents are far apart; the factor covers that rounding.
+            double half = std::max(double(o.hi) - mid, mid - double(o.lo)) * (1.0 + 0x1p-45);
+            float hw = floatUp(half);
+            leaf.nx[j] = f.normal.x, leaf.ny[j] = f.normal.y, leaf.nz[j] = f.normal.z;
+            leaf.omid[j] = mid;
+            leaf.hw[j] = hw;
+            leaf.face[j] = face;
+            for (int k = 0; k < 3; ++k)
+                leaf.corner[k][j] = f.vertices[std::size_t(k)];
+            double below = double(mid) - double(hw);
+            double above = double(mid) + double(hw);
+            lane.olo = std::min(lane.olo, floatDown(below - std::fabs(below) * 0x1p-45));
+            lane.ohi = std::max(lane.ohi, floatUp(above + std::fabs(above) * 0x1p-45));
+            lane.rad = std::max(lane.rad, o.rad);
+        }
+        return std::int32_t(index_.leaves.size() - 1);
+    }
+
+    const Mesh& mesh_;
+    SearchIndex& index_;
+    // Split keys: the normal scaled by the mesh's radius and n . centroid.
+    struct Item {
+        float key[4];
+        std::uint32_t face;
+    };
+    std::vector<Item> items_;
+    std::vector<FaceRecord> records_;
+};
+
+} // namespace
+
+SearchIndex buildSearchIndex(const Mesh& mesh)
+{
+    SearchIndex index;
+    Builder(mesh, index).build();
+    return index;
+}

@@ -1,0 +1,123 @@
+// Portable kernels: plain loops over the 8 lanes, one IEEE operation per
+// statement in the order fixed by search_kernels.h (and mirrored by
+// search_avx2.cpp), so the compiler may vectorise them but not reassociate,
+// and the same traversal (search_traversal.h) over them.
+#include "search_kernels.h"
+#include "search_traversal.h"
+
+#include <algorithm>
+#include <cfloat>
+
+namespace {
+
+constexpr float kAllowanceFactor = 0x1p-20f;  // 16 u
+constexpr float kAllowanceFloor = FLT_MIN;    // 2^-126, covers every underflow
+
+// max/min as the AVX2 max_ps/min_ps compute them on non-NaN inputs.
+inline float maxf(float a, float b) { return a > b ? a : b; }
+inline float minf(float a, float b) { return a < b ? a : b; }
+
+unsigned nodeBoundsPortable(const SearchNode& node, const QueryBox& box, float limit, float* lb,
+                            float* allow)
+{
+    const float* p[3] = {node.px, node.py, node.pz};
+    const float* nlo[3] = {node.nlox, node.nloy, node.nloz};
+    const float* nhi[3] = {node.nhix, node.nhiy, node.nhiz};
+    unsigned mask = 0;
+    for (int j = 0; j < kLanes; ++j) {
+        float mn[3], mx[3], mag[3];
+        for (int i = 0; i < 3; ++i) {
+            float vl = box.lo[i] - p[i][j];
+            float vh = box.hi[i] - p[i][j];
+            float a = nlo[i][j] * vl;
+            float b = nlo[i][j] * vh;
+            float c = nhi[i][j] * vl;
+            float d = nhi[i][j] * vh;
+            mn[i] = minf(minf(a, b), minf(c, d));
+            mx[i] = maxf(maxf(a, b), maxf(c, d));
+            float nm = maxf(std::fabs(nlo[i][j]), std::fabs(nhi[i][j]));
+            float vm = maxf(std::fabs(vl), std::fabs(vh));
+            mag[i] = nm * vm;
+        }
+        float lo = mn[0] + mn[1];
+        lo = lo + mn[2];
+        lo = lo - node.ohi[j];
+        float hi = mx[0] + mx[1];
+        hi = hi + mx[2];
+        hi = hi - node.olo[j];
+        float t = maxf(lo, -hi);
+        float m = mag[0] + mag[1];
+        m = m + mag[2];
+        m = m + maxf(std::fabs(node.olo[j]), std::fabs(node.ohi[j]));
+        float a = m + node.rad[j];
+        a = a * kAllowanceFactor;
+        a = a + kAllowanceFloor;
+        lb[j] = t - a;
+        allow[j] = a;
+        if (j < node.count && lb[j] <= limit)
+            mask |= 1u << j;
+    }
+    return mask;
+}
+
+inline float leafLaneBound(const SearchLeaf& leaf, int j, float vx, float vy, float vz,
+                           float allow)
+{
+    float x = leaf.nx[j] * vx;
+    float y = leaf.ny[j] * vy;
+    float z = leaf.nz[j] * vz;
+    float s = x + y;
+    s = s + z;
+    s = s - leaf.omid[j];
+    float a = std::fabs(s) - leaf.hw[j];
+    return a - allow;
+}
+
+void leafBoundsPortable(const SearchLeaf& leaf, const float* v, float allow, float* lb)
+{
+    float vx = v[0] - leaf.px;
+    float vy = v[1] - leaf.py;
+    float vz = v[2] - leaf.pz;
+    for (int j = 0; j < kLanes; ++j)
+        lb[j] = leafLaneBound(leaf, j, vx, vy, vz, allow);
+}
+
+struct Portable {
+    static unsigned nodeBounds(const SearchNode& node, const QueryBox& box, float limit, float* lb,
+                               float* allow)
+    {
+        return nodeBoundsPortable(node, box, limit, lb, allow);
+    }
+    static unsigned leafMask(const SearchLeaf& leaf, float vx, float vy, float vz, float allow,
+                             float best)
+    {
+        unsigned mask = 0;
+        for (int j = 0; j < kLanes; ++j)
+            if (leafLaneBound(leaf, j, vx, vy, vz, allow) <= best)
+                mask |= 1u << j;
+        return mask;
+    }
+    static bool leafAny(const SearchLeaf& leaf, const SearchPacket& packet, float allow)
+    {
+        for (int q = 0; q < packet.count; ++q)
+            if (leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
+                         packet.z[q] - leaf.pz, allow, packet.best[q]))
+                return true;
+        return false;
+    }
+};
+
+void searchPacketPortable(const SearchIndex& index, const Mesh& mesh, SearchPacket& packet,
+                          std::vector<StackEntry>& stack)
+{
+    searchPacketWith<Portable>(index, mesh, packet, stack);
+}
+
+} // namespace
+
+const SearchKernels& portableSearchKernels()
+{
+    static const SearchKernels kernels{nodeBoundsPortable, leafBoundsPortable, Portable::leafMask,
+                                       searchPacketPortable, "portable"};
+    return kernels;
+}

@@ -1,0 +1,105 @@
+// The two bounds of the search (8 children of a node against a box of
+// queries; 8 faces of a leaf against one query), in a portable version and an
+// AVX2 version chosen at run time. Both perform the same IEEE float operations
+// in the same order (no FMA: the build has -ffp-contract=off and no kernel uses
+// a fused intrinsic), so they return the same bits.
+//
+// Rounding-error analysis. u = 2^-24 (float), ud = 2^-53 (double). All inputs
+// lie in the domain of search_index.h, so nothing overflows and no NaN arises;
+// underflow only adds absolute errors, handled by the last term of A below.
+//
+// 1. The reference value of corner k. e_i = fl(v_i - c_i) = (v_i - c_i)(1+d_i),
+//    |d_i| <= u (a float difference in the subnormal range is exact). The
+//    products e_i n_i are exact in double; two double additions add at most
+//    2.0001 ud sum|e_i n_i|; rounding D to float adds u|D| + 2^-150. With
+//    t = n . (v - c) (exact) and S = sum_i |v_i - c_i||n_i|:
+//        |D - t| <= (u + 2.0001 ud (1+u)) S <= 1.0001 u S,
+//        d_k = |fl(D)| >= (1-u)|t| - 1.0001 u (1+u) S - 2^-150
+//            >= |t| - u|t| - 1.01 u S - 2^-150.                          (R)
+//
+// 2. Node bound. For a face under lane j and a query v in the box [qlo, qhi],
+//    with v' = v - p and t = n . v' - o_k exactly (o_k in [olo, ohi], n in the
+//    normal box): t >= lo := sum_i min(n-box_i x v'-box_i) - ohi and
+//    t <= hi := sum_i max(...) - olo, so |t| >= max(lo, -hi). Let
+//        M = sum_i max(|nlo_i|, |nhi_i|) max(|v'lo_i|, |v'hi_i|) + max(|olo|, |ohi|),
+//    so that |t| <= M and S <= sum_i |v'_i| |n_i| + rad <= M + rad.
+//    Computed: v'lo, v'hi carry relative error u, each product another u, so
+//    each per-axis min/max is off by <= 2.01 u nmax_i vmax_i; the three
+//    additions and the subtraction of ohi (partial sums <= 1.0001 M) add
+//    <= 3.01 u M. So |lo_c - lo| and |hi_c - hi| are <= 5.02 u M, and with
+//    T_c = max(lo_c, -hi_c):  |t| >= T_c - 5.02 u M,  T_c <= 1.0001 M.
+//    From (R): d_k >= T_c - 7.05 u M - 1.01 u rad - 2^-150.
+//    The kernel returns LB = fl(T_c - A), A = fl(fl(16u fl(M_c + rad)) + 2^-126),
+//    M_c the float evaluation of M (M <= 1.0001 M_c). fl(T_c - A) exceeds
+//    T_c - A by at most u(T_c + A), so d_k >= LB needs
+//    A (1-u) >= 8.06 u M + 1.01 u rad + 2^-150; and
+//    A >= (1-u)(16u(1-u)(M_c + rad) - 2^-150 + 2^-126) >= 15.99 u (M_c + rad) + 2^-127.
+//    Hence every face beneath lane j has, for every query in the box, a
+//    computed value >= LB; a lane is skipped only when LB > limit, so a face
+//    that could beat or tie the best is never skipped.
+//
+// 3. Leaf bound, for one query v in the box the node bound used, with the A
+//    of the leaf's lane (M and rad there cover every face of the leaf: the
+//    leaf's lane has olo <= omid - hw and omid + hw <= ohi per face, so
+//    |omid| + hw <= max(|olo|, |ohi|)). x_c = fl(fl(fl(nx v'x + ny v'y) +
+//    nz v'z) - omid) is within 5.02 u M of y = n . v' - omid (exact v'), and
+//    |t| >= |y| - hw because o_k lies in [omid - hw, omid + hw]. a = fl(|x_c| -
+//    hw) <= |x_c| - hw + 2.01 u M, so |t| >= a - 7.03 u M and by (R), with
+//    |t| <= M: d_k >= a - 9.04 u M - 1.01 u rad - 2^-150. LB = fl(a - A) <=
+//    a - A + u(1.01 M + A) and A (1-u) >= 10.05 u M + 1.01 u rad + 2^-150
+//    holds as above, so again d_k >= LB.
+//
+// search_test checks both bounds directly against every face beneath them.
+#pragma once
+
+#include "search_index.h"
+
+#include <vector>
+
+// A box of query points, corners included.
+struct QueryBox {
+    float lo[3];
+    float hi[3];
+};
+
+// Up to kMaxPacket queries, neighbours on a space-filling curve, searched
+// together: one traversal with bounds over their box, each leaf filtered for
+// each of them.
+constexpr int kMaxPacket = 32;
+
+struct SearchPacket {
+    float x[kMaxPacket], y[kMaxPacket], z[kMaxPacket];
+    float best[kMaxPacket];  // out
+    int count;
+};
+
+struct StackEntry {
+    std::int32_t child;  // as SearchNode::child
+    float lb;            // the bound that admitted it, rechecked when popped
+    float allow;         // the allowance for a leaf
+};
+
+struct SearchKernels {
+    // For each lane j < node.count: lb[j] bounds from below the value of every
+    // face beneath child j for every query in `box`, and allow[j] is the
+    // allowance A that leafBounds needs for a leaf child. Returns the mask of
+    // lanes j < node.count with lb[j] <= limit.
+    unsigned (*nodeBounds)(const SearchNode& node, const QueryBox& box, float limit, float* lb,
+                           float* allow);
+    // lb[j] bounds from below faceValue(v, face j) for a query v inside a box
+    // for which the parent lane's nodeBounds gave `allow`.
+    void (*leafBounds)(const SearchLeaf& leaf, const float* v, float allow, float* lb);
+    // The lanes j with leafBounds(v)[j] <= best, from v' = v - p already
+    // formed as (fl(v.x - leaf.px), ...): the traversal's inner test.
+    unsigned (*leafMask)(const SearchLeaf& leaf, float vx, float vy, float vz, float allow,
+                         float best);
+    // Fills packet.best with nearestPlaneDistance of each query against
+    // `mesh`, indexed by `index` (which must not have a zero-normal face).
+    void (*searchPacket)(const SearchIndex& index, const Mesh& mesh, SearchPacket& packet,
+                         std::vector<StackEntry>& stack);
+    const char* name;
+};
+
+const SearchKernels& portableSearchKernels();
+// Null when the CPU lacks AVX2.
+const SearchKernels* avx2SearchKernels();

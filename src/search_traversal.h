@@ -1,0 +1,138 @@
+// The traversal of one packet, written once and compiled per instruction set:
+// search_kernels.cpp instantiates it with the portable bounds and
+// search_avx2.cpp, inside its AVX2 target region, with the AVX2 ones. K is a
+// type local to each file, so the two instantiations never merge.
+//
+// K provides
+//   static unsigned nodeBounds(const SearchNode&, const QueryBox&, float limit,
+//                              float* lb, float* allow);
+//   static unsigned leafMask(const SearchLeaf&, float vx, float vy, float vz,
+//                            float allow, float best);
+//   static bool leafAny(const SearchLeaf&, const SearchPacket&, float allow);
+// with leafMask = lanes j whose leafBounds (from v' = (vx, vy, vz) = v - p) are
+// <= best, and leafAny whether leafMask is non-zero for some query of the
+// packet.
+//
+// Why the result is the exhaustive minimum bit for bit: inside the index's
+// domain no face value is NaN, so the exhaustive loop returns
+// min(kFarDistance, min_f value(f)), a minimum of floats, which depends
+// neither on the order faces are visited in nor on which of two equal faces is
+// taken. The traversal starts from kFarDistance, only ever replaces best by a
+// smaller faceValue, and skips a face only when a lower bound of its value is
+// greater than best at that moment (so greater than the final best too).
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "compare.h"
+#include "search_kernels.h"
+
+constexpr std::size_t kLeafFilterBytes = offsetof(SearchLeaf, corner);
+
+template <class T>
+inline void prefetch(const T* object, std::size_t bytes = sizeof(T))
+{
+    for (std::size_t line = 0; line < bytes; line += 64)
+        __builtin_prefetch(reinterpret_cast<const char*>(object) + line);
+}
+
+template <class K>
+void searchPacketWith(const SearchIndex& index, const Mesh& mesh, SearchPacket& packet,
+                      std::vector<StackEntry>& stack)
+{
+    QueryBox box;
+    box.lo[0] = box.hi[0] = packet.x[0];
+    box.lo[1] = box.hi[1] = packet.y[0];
+    box.lo[2] = box.hi[2] = packet.z[0];
+    for (int q = 0; q < packet.count; ++q) {
+        box.lo[0] = std::min(box.lo[0], packet.x[q]), box.hi[0] = std::max(box.hi[0], packet.x[q]);
+        box.lo[1] = std::min(box.lo[1], packet.y[q]), box.hi[1] = std::max(box.hi[1], packet.y[q]);
+        box.lo[2] = std::min(box.lo[2], packet.z[q]), box.hi[2] = std::max(box.hi[2], packet.z[q]);
+        packet.best[q] = kFarDistance;
+    }
+    // Unused query slots never pass a filter (and never raise maxBest).
+    for (int q = packet.count; q < kMaxPacket; ++q) {
+        packet.x[q] = packet.x[0], packet.y[q] = packet.y[0], packet.z[q] = packet.z[0];
+        packet.best[q] = -HUGE_VALF;
+    }
+    // The largest best of the packet: a subtree is entered while its bound
+    // over the packet's box is not above it.
+    float maxBest = kFarDistance;
+
+    stack.clear();
+    stack.push_back({0, -HUGE_VALF, 0.0f});
+    while (!stack.empty()) {
+        StackEntry entry = stack.back();
+        stack.pop_back();
+        if (entry.lb > maxBest)
+            continue;
+        if (entry.child >= 0) {
+            const SearchNode& node = index.nodes[std::size_t(entry.child)];
+            float lb[kLanes], allow[kLanes];
+            unsigned mask = K::nodeBounds(node, box, maxBest, lb, allow);
+            // Pushed highest bound first, so the most promising child is next.
+            std::size_t base = stack.size();
+            for (; mask; mask &= mask - 1) {
+                int j = __builtin_ctz(mask);
+                StackEntry e{node.child[j], lb[j], allow[j]};
+                // Most pushed entries are popped soon: start loading them.
+                if (e.child >= 0)
+                    prefetch(&index.nodes[std::size_t(e.child)]);
+                else
+                    prefetch(&index.leaves[std::size_t(~e.child)], kLeafFilterBytes);
+                std::size_t at = stack.size();
+                stack.push_back(e);
+                while (at > base && stack[at - 1].lb < e.lb) {
+                    stack[at] = stack[at - 1];
+                    --at;
+                }
+                stack[at] = e;
+            }
+            continue;
+        }
+        const SearchLeaf& leaf = index.leaves[std::size_t(~entry.child)];
+        // Most leaves hold no candidate for any query of the packet: one
+        // branch for all of them, and the per-query masks only when needed.
+        if (!K::leafAny(leaf, packet, entry.allow))
+            continue;
+        // Candidate lanes per query; their corners are fetched together.
+        unsigned masks[kMaxPacket];
+        unsigned lanes = 0;
+        for (int q = 0; q < packet.count; ++q) {
+            masks[q] = K::leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
+                                   packet.z[q] - leaf.pz, entry.allow, packet.best[q]);
+            lanes |= masks[q];
+        }
+        const Vector3* vertices = mesh.vertices.data();
+        for (unsigned m = lanes; m; m &= m - 1)
+            for (int k = 0; k < 3; ++k)
+                __builtin_prefetch(vertices + leaf.corner[k][__builtin_ctz(m)]);
+        bool improved = false;
+        for (int q = 0; q < packet.count; ++q) {
+            if (!masks[q])
+                continue;
+            Vector3 v{packet.x[q], packet.y[q], packet.z[q]};
+            for (unsigned mask = masks[q]; mask; mask &= mask - 1) {
+                int j = __builtin_ctz(mask);
+                float d = faceValue(v, vertices[leaf.corner[0][j]], vertices[leaf.corner[1][j]],
+                                    vertices[leaf.corner[2][j]],
+                                    Vector3{leaf.nx[j], leaf.ny[j], leaf.nz[j]});
+                if (d < packet.best[q]) {
+                    packet.best[q] = d;
+                    improved = true;
+                }
+            }
+        }
+        if (improved) {
+            maxBest = packet.best[0];
+            for (int q = 1; q < packet.count; ++q)
+                maxBest = std::max(maxBest, packet.best[q]);
+            // Nothing is below 0.
+            if (maxBest == 0.0f)
+                break;
+        }
+    }
+}
