@@ -22,8 +22,13 @@
 
 #include "compare.h"
 
+// clang ignores GCC's target pragma and needs its own form.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 #include "search_traversal.h"
 
@@ -149,7 +154,11 @@ void searchPacketAvx2(const SearchIndex& index, const Mesh& mesh, SearchPacket& 
 
 } // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 const SearchKernels* avx2SearchKernels()
 {
