@@ -113,17 +113,6 @@ struct t_ply_element_ {
     std::vector<t_ply_property_> properties;
 };
 
-struct t_ply_argument_ {
-    p_ply_element element = nullptr;
-    long instance_index = 0;
-    p_ply_property property = nullptr;
-    long length = 0;
-    long value_index = 0;
-    double value = 0.0;
-    void* pdata = nullptr;
-    long idata = 0;
-};
-
 struct t_ply_ {
     enum class State { opened, header_read, finished };
 
@@ -176,11 +165,9 @@ bool load_file(p_ply ply, const char* name) {
     }
     if (S_ISREG(st.st_mode) && st.st_size > 0) {
         std::size_t size = static_cast<std::size_t>(st.st_size);
-        int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-        flags |= MAP_POPULATE;  // the whole file is read anyway: fault it in one go
-#endif
-        void* map = mmap(nullptr, size, PROT_READ, flags, fd, 0);
+        // Not populated up front: the pages of skipped fixed-size elements are
+        // then never read, which matters for files larger than memory.
+        void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (map != MAP_FAILED) {
             madvise(map, size, MADV_SEQUENTIAL);
             close(fd);
@@ -646,6 +633,58 @@ private:
         return false;
     }
 
+    // A registered scalar at a fixed offset in its instance's record.
+    struct Slot {
+        std::size_t offset;
+        const Step* step;
+    };
+
+    // Scalars only, all in the file: instances are records of one size, so
+    // nothing is bounds-checked per value and skipped properties cost nothing.
+    template <bool Swap>
+    bool read_fixed(long count, std::size_t record, const char*& p) {
+        slots_.clear();
+        std::size_t offset = 0;
+        bool uniform = true;
+        for (const Step& s : steps_) {
+            if (s.cb) {
+                uniform = uniform && (slots_.empty() || s.value == slots_[0].step->value);
+                slots_.push_back({offset, &s});
+            }
+            offset += s.value_size;
+        }
+        constexpr int f32 = static_cast<int>(Scalar::F32), f64 = static_cast<int>(Scalar::F64);
+        const int type = uniform ? static_cast<int>(slots_[0].step->value) : kMixed;
+        const bool ok = type == f32   ? fixed_records<Swap, f32>(count, record)
+                        : type == f64 ? fixed_records<Swap, f64>(count, record)
+                                      : fixed_records<Swap, kMixed>(count, record);
+        if (!ok) return false;
+        p = pos_ + record * static_cast<std::size_t>(count);
+        return true;
+    }
+
+    static constexpr int kMixed = -1;
+
+    // T is the scalar type every slot has, or kMixed.
+    template <bool Swap, int T>
+    bool fixed_records(long count, std::size_t record) {
+        arg_.length = 1;
+        arg_.value_index = 0;
+        const char* base = pos_;
+        for (long i = 0; i < count; ++i, base += record) {
+            arg_.instance_index = i;
+            for (const Slot& slot : slots_) {
+                const Step& s = *slot.step;
+                arg_.property = s.property;
+                arg_.pdata = s.pdata;
+                arg_.idata = s.idata;
+                const Scalar type = T == kMixed ? s.value : static_cast<Scalar>(T);
+                if (!deliver(s, load<Swap>(type, base + slot.offset))) return false;
+            }
+        }
+        return true;
+    }
+
     template <bool Swap>
     bool read_binary(t_ply_element_& element, const char*& p) {
         pos_ = p;
@@ -673,7 +712,65 @@ private:
             p = pos_ + bytes;
             return true;
         }
+        if (fixed && sat_mul(record, static_cast<std::uint64_t>(count)) <=
+                         static_cast<std::uint64_t>(end_ - pos_))
+            return read_fixed<Swap>(count, record, p);
+        bool ok = steps_.size() == 1 && steps_[0].list && steps_[0].cb
+                      ? one_list<Swap>(count)
+                      : checked_records<Swap>(0, count);
+        if (!ok) return false;
+        p = pos_;
+        return true;
+    }
+
+    // An element that is just one registered list (faces, nearly always):
+    // the types are template arguments and each instance is bounds-checked
+    // once. Anything irregular hands over to checked_records at that
+    // instance, which finds and names the problem.
+    template <bool Swap>
+    bool one_list(long count) {
+        using S = Scalar;
+        const Step& s = steps_[0];
+        if (s.length == S::U8 && s.value == S::I32) return list_records<Swap, S::U8, S::I32>(count);
+        if (s.length == S::U8 && s.value == S::U32) return list_records<Swap, S::U8, S::U32>(count);
+        if (s.length == S::I8 && s.value == S::I32) return list_records<Swap, S::I8, S::I32>(count);
+        return checked_records<Swap>(0, count);
+    }
+
+    template <bool Swap, Scalar L, Scalar V>
+    bool list_records(long count) {
+        constexpr std::size_t lsize = kScalarSize[static_cast<int>(L)];
+        constexpr std::size_t vsize = kScalarSize[static_cast<int>(V)];
+        const Step& s = steps_[0];
+        arg_.property = s.property;
+        arg_.pdata = s.pdata;
+        arg_.idata = s.idata;
         for (long i = 0; i < count; ++i) {
+            const std::size_t left = static_cast<std::size_t>(end_ - pos_);
+            if (left < lsize) return checked_records<Swap>(i, count);
+            const double raw = load<Swap>(L, pos_);
+            // Non-negative and in the file: the test is false for negatives.
+            if (!(raw >= 0 && raw * vsize <= static_cast<double>(left - lsize)))
+                return checked_records<Swap>(i, count);
+            const long length = static_cast<long>(raw);
+            pos_ += lsize;
+            arg_.instance_index = i;
+            arg_.length = length;
+            arg_.value_index = -1;
+            if (!deliver(s, raw)) return false;
+            for (long k = 0; k < length; ++k, pos_ += vsize) {
+                arg_.value_index = k;
+                if (!deliver(s, load<Swap>(V, pos_))) return false;
+            }
+        }
+        return true;
+    }
+
+    // Every value bounds-checked: lists, or a scalar element the file cuts
+    // short, so that an error names the first value missing.
+    template <bool Swap>
+    bool checked_records(long first, long count) {
+        for (long i = first; i < count; ++i) {
             arg_.instance_index = i;
             for (const Step& s : steps_) {
                 if (!s.list) {
@@ -711,7 +808,6 @@ private:
                 if (!list_entries<Swap>(s, length)) return false;
             }
         }
-        p = pos_;
         return true;
     }
 
@@ -786,7 +882,40 @@ private:
         return Parse::ok;
     }
 
+    // The common case in one pass: an unsigned-or-minus number that ends at a
+    // blank or at the end of the file and needs no range handling. Anything
+    // else (a '+', "7.0" for an integer, out of range, invalid) returns false
+    // with pos_ unchanged, for token() and parse() to handle and name.
+    bool quick_number(Scalar type, double& out) {
+        const char* p = pos_;
+        while (p < end_ && is_space(*p)) ++p;
+        const char* next;
+        if (type == Scalar::F32) {
+            float f;
+            auto r = std::from_chars(p, end_, f);
+            if (r.ec != std::errc()) return false;
+            out = f;
+            next = r.ptr;
+        } else if (type == Scalar::F64) {
+            auto r = std::from_chars(p, end_, out);
+            if (r.ec != std::errc()) return false;
+            next = r.ptr;
+        } else {
+            long long v;
+            auto r = std::from_chars(p, end_, v);
+            if (r.ec != std::errc()) return false;
+            out = static_cast<double>(v);
+            if (out < kScalarMin[static_cast<int>(type)] || out > kScalarMax[static_cast<int>(type)])
+                return false;
+            next = r.ptr;
+        }
+        if (next != end_ && !is_space(*next)) return false;
+        pos_ = next;
+        return true;
+    }
+
     bool ascii_value(const Step& s, Scalar type, long entry, double& out) {
+        if (quick_number(type, out)) return true;
         std::string_view t = token();
         if (t.empty()) {
             value_error(s, entry, "unexpected end of file");
@@ -807,6 +936,11 @@ private:
 
     // A list length: an integer in its type's range and not negative.
     bool ascii_length(const Step& s, double& out) {
+        const char* at = pos_;
+        if (quick_number(s.length, out)) {
+            if (out >= 0) return true;
+            pos_ = at;
+        }
         std::string_view t = token();
         if (t.empty()) {
             value_error(s, -1, "unexpected end of file");
@@ -875,8 +1009,9 @@ private:
     const char* const end_;
     const char* pos_ = nullptr;
     std::vector<Step> steps_;
+    std::vector<Slot> slots_;
     bool handlers_ = false;
-    t_ply_argument_ arg_;
+    t_ply_argument_ arg_{};
 };
 
 void BodyReader::value_error(const Step& s, long entry, const char* fmt, ...) {
@@ -1040,32 +1175,4 @@ int ply_get_property_info(p_ply_property property, const char** name, e_ply_type
     if (length_type) *length_type = property->length_type;
     if (value_type) *value_type = property->value_type;
     return 1;
-}
-
-int ply_get_argument_element(p_ply_argument argument, p_ply_element* element,
-                             long* instance_index) {
-    if (!argument) return 0;
-    if (element) *element = argument->element;
-    if (instance_index) *instance_index = argument->instance_index;
-    return 1;
-}
-
-int ply_get_argument_property(p_ply_argument argument, p_ply_property* property, long* length,
-                              long* value_index) {
-    if (!argument) return 0;
-    if (property) *property = argument->property;
-    if (length) *length = argument->length;
-    if (value_index) *value_index = argument->value_index;
-    return 1;
-}
-
-int ply_get_argument_user_data(p_ply_argument argument, void** pdata, long* idata) {
-    if (!argument) return 0;
-    if (pdata) *pdata = argument->pdata;
-    if (idata) *idata = argument->idata;
-    return 1;
-}
-
-double ply_get_argument_value(p_ply_argument argument) {
-    return argument ? argument->value : 0.0;
 }

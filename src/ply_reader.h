@@ -103,11 +103,51 @@ p_ply_property ply_get_next_property(p_ply_element element, p_ply_property last)
 int ply_get_property_info(p_ply_property property, const char** name, e_ply_type* type,
                           e_ply_type* length_type, e_ply_type* value_type);
 
+// What a read handler is told about the value it receives. Defined here, with
+// inline accessors, because handlers run once per value: a call into the
+// library for each field would cost more than the parsing itself. Handlers
+// read it through the accessors below and must not keep the pointer.
+struct t_ply_argument_ {
+    p_ply_element element;
+    long instance_index;
+    p_ply_property property;
+    long length;
+    long value_index;
+    double value;
+    void* pdata;
+    long idata;
+};
+
 // Inside a read handler. Out-pointers may be null. For a scalar property the
 // length is 1 and the value index 0.
-int ply_get_argument_element(p_ply_argument argument, p_ply_element* element,
-                             long* instance_index);
-int ply_get_argument_property(p_ply_argument argument, p_ply_property* property,
-                              long* length, long* value_index);
-int ply_get_argument_user_data(p_ply_argument argument, void** pdata, long* idata);
-double ply_get_argument_value(p_ply_argument argument);
+inline int ply_get_argument_element(p_ply_argument argument, p_ply_element* element,
+                                    long* instance_index)
+{
+    if (!argument) return 0;
+    if (element) *element = argument->element;
+    if (instance_index) *instance_index = argument->instance_index;
+    return 1;
+}
+
+inline int ply_get_argument_property(p_ply_argument argument, p_ply_property* property,
+                                     long* length, long* value_index)
+{
+    if (!argument) return 0;
+    if (property) *property = argument->property;
+    if (length) *length = argument->length;
+    if (value_index) *value_index = argument->value_index;
+    return 1;
+}
+
+inline int ply_get_argument_user_data(p_ply_argument argument, void** pdata, long* idata)
+{
+    if (!argument) return 0;
+    if (pdata) *pdata = argument->pdata;
+    if (idata) *idata = argument->idata;
+    return 1;
+}
+
+inline double ply_get_argument_value(p_ply_argument argument)
+{
+    return argument ? argument->value : 0.0;
+}

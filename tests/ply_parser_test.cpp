@@ -148,7 +148,28 @@ INSTANTIATE_TEST_SUITE_P(
                   "no 'vertex_indices' or 'vertex_index' list"},
         Rejection{"TruncatedBody", asciiPly(kXyz, 3, kFaceList, "0 0 0\n1 0 0\n0 1 0\n3 0 1\n"),
                   "RPly: "},
-        Rejection{"NotPly", "solid cube\nendsolid\n", "RPly: Not a PLY file"}),
+        Rejection{"NotPly", "solid cube\nendsolid\n", "RPly: Not a PLY file"},
+        // Property-less elements take no bytes, so the reader accepts any
+        // count for them; the loader must refuse before sizing anything.
+        Rejection{"HugeVertexCountWithoutCoordinates",
+                  "ply\nformat binary_little_endian 1.0\nelement vertex 1000000000000\n"
+                  "end_header\n", "the vertex element has no 'x' property"},
+        Rejection{"HugeFaceCountWithoutIndices",
+                  asciiPly(kXyz, 3, "element face 1000000000000\n", kTriangleBody),
+                  "no 'vertex_indices' or 'vertex_index' list"},
+        Rejection{"MoreVerticesThanIndicesReach",
+                  "ply\nformat binary_little_endian 1.0\nelement vertex 3000000000\n"
+                  "property float x\nproperty float y\nproperty float z\nend_header\n",
+                  "RPly: Element 'vertex' declares 3000000000 instances"},
+        Rejection{"NegativeListLength", asciiPly(kXyz, 3, kFaceList, "0 0 0\n1 0 0\n0 1 0\n-3 0 1 2\n"),
+                  "RPly: Invalid list length -3"},
+        Rejection{"FloatListLength",
+                  asciiPly(kXyz, 3, "element face 1\nproperty list float int vertex_indices\n",
+                           "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n"),
+                  "RPly: Invalid list length type 'float'"},
+        Rejection{"ListLengthBeyondItsType",
+                  asciiPly(kXyz, 3, kFaceList, "0 0 0\n1 0 0\n0 1 0\n99999999999999999999 0 1 2\n"),
+                  "out of range for uint8"}),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 } // namespace
