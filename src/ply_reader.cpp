@@ -252,6 +252,20 @@ struct HeaderNames {
     std::unordered_set<std::string_view> properties;  // of the current element
 };
 
+// Names reach callers as C strings and are matched by value, so a control
+// character (a NUL above all) would make two different names look alike.
+bool check_name(p_ply ply, std::string_view name, std::size_t line_number) {
+    for (char c : name) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            report(ply, "Invalid character in the name '%s' in header line %zu", shown(name).c_str(),
+                   line_number);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool parse_property(p_ply ply, const HeaderLine& line, HeaderNames& names) {
     const auto& w = line.words;
     if (ply->elements.empty()) {
@@ -306,6 +320,7 @@ bool parse_property(p_ply ply, const HeaderLine& line, HeaderNames& names) {
                line.number);
         return false;
     }
+    if (!check_name(ply, w[name_at], line.number)) return false;
     if (!names.properties.insert(w[name_at]).second) {
         report(ply, "Duplicate property '%s' of element '%s' in header line %zu",
                shown(w[name_at]).c_str(), shown(element.name).c_str(), line.number);
@@ -333,6 +348,7 @@ bool parse_element(p_ply ply, const HeaderLine& line, HeaderNames& names) {
                shown(w[2]).c_str(), shown(w[1]).c_str(), line.number);
         return false;
     }
+    if (!check_name(ply, w[1], line.number)) return false;
     if (!names.elements.insert(w[1]).second) {
         report(ply, "Duplicate element '%s' in header line %zu", shown(w[1]).c_str(), line.number);
         return false;

@@ -449,6 +449,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "Unexpected token '2' in header line 3"},
         BadCase{"ControlCharsShownEscaped", header("ascii", "element v 1 bad\x01word\n"),
                 "Unexpected token 'bad\\x01word' in header line 3"},
+        // A NUL would make the name match "a" when compared as a C string.
+        BadCase{"NulInName", header("ascii", std::string("element v 1\nproperty int a\0b\n", 29)),
+                "Invalid character in the name 'a\\x00b' in header line 4"},
         BadCase{"NoEndHeader", "ply\nformat ascii 1.0\nelement v 0\n",
                 "Unexpected end of file in the header (no end_header line)"},
         BadCase{"HugeBinaryCount",
