@@ -47,19 +47,8 @@ float nearestPlaneDistance(const Vector3& v, const Mesh& mesh)
 {
     float best = kFarDistance;
     for (const Face& face : mesh.faces) {
-        const Vector3& faceNormal = face.normal;
-        Vector3 vectorFromPlaneVertexToFace0, vectorFromPlaneVertexToFace1,
-            vectorFromPlaneVertexToFace2;
-        subtract(v, mesh.corner(face, 0), vectorFromPlaneVertexToFace0);
-        subtract(v, mesh.corner(face, 1), vectorFromPlaneVertexToFace1);
-        subtract(v, mesh.corner(face, 2), vectorFromPlaneVertexToFace2);
-        float d = std::fabs(float(dot(vectorFromPlaneVertexToFace0, faceNormal)));
-        float d1 = std::fabs(float(dot(vectorFromPlaneVertexToFace1, faceNormal)));
-        if (d1 < d)
-            d = d1;
-        float d2 = std::fabs(float(dot(vectorFromPlaneVertexToFace2, faceNormal)));
-        if (d2 < d)
-            d = d2;
+        float d = facePlaneDistance(v, mesh.corner(face, 0), mesh.corner(face, 1),
+                                    mesh.corner(face, 2), face.normal);
         if (d < best)
             best = d;
     }

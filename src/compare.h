@@ -2,6 +2,7 @@
 // every vertex of one mesh is measured against the face planes of the other.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 #include "geometry/mesh.h"
@@ -28,6 +29,27 @@ struct NormalizeFailure {
 // diagonal is then zero or not finite cannot be scaled; the meshes are left
 // part-way and the failure says which one is at fault.
 NormalizeFailure normalizeMeshes(Mesh& first, Mesh& second);
+
+// The value of one face for `v`: |n . (v - c_k)| for each corner c_k, with
+// float differences and a double dot product rounded to float, keeping the
+// smallest by strict comparison, so a NaN from the first corner gives NaN
+// and a NaN from a later corner is ignored.
+inline float facePlaneDistance(const Vector3& v, const Vector3& c0, const Vector3& c1,
+                               const Vector3& c2, const Vector3& faceNormal)
+{
+    Vector3 vectorFromPlaneVertexToFace0, vectorFromPlaneVertexToFace1, vectorFromPlaneVertexToFace2;
+    subtract(v, c0, vectorFromPlaneVertexToFace0);
+    subtract(v, c1, vectorFromPlaneVertexToFace1);
+    subtract(v, c2, vectorFromPlaneVertexToFace2);
+    float d = std::fabs(float(dot(vectorFromPlaneVertexToFace0, faceNormal)));
+    float d1 = std::fabs(float(dot(vectorFromPlaneVertexToFace1, faceNormal)));
+    if (d1 < d)
+        d = d1;
+    float d2 = std::fabs(float(dot(vectorFromPlaneVertexToFace2, faceNormal)));
+    if (d2 < d)
+        d = d2;
+    return d;
+}
 
 // The distance from `v` to the nearest face plane of `mesh`, measured from
 // each of the face's three corners along its normal and keeping the smallest,

@@ -1,7 +1,7 @@
 // A bounding-volume tree over the faces of a mesh in plane space.
 //
 // The value the search minimises for a face f with unit normal n and corners
-// c0, c1, c2 is min_k |n . (v - c_k)| (as computed by faceValue). Relative to
+// c0, c1, c2 is min_k |n . (v - c_k)| (facePlaneDistance in compare.h). Relative to
 // any point p,
 //     n . (v - c_k) = n . (v - p) - o_k,    o_k = n . (c_k - p),
 // which is linear in (n, o_k). So a set of faces whose normals lie in a box
@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "compare.h"
 #include "geometry/mesh.h"
 
 // The fast path's domain. Inside it nothing overflows or becomes NaN anywhere
@@ -36,31 +37,11 @@
 constexpr float kMaxSearchCoordinate = 0x1p100f;
 constexpr float kMaxSearchNormalComponent = 0x1p8f;
 
-// One face's value for query v, with exactly the operations of
-// nearestPlaneDistance: float differences, double dot of exact products added
-// left to right, rounded to float, the smallest of the three by strict
-// comparison (so a NaN first corner gives NaN and a later NaN is ignored).
-inline float faceValue(const Vector3& v, const Vector3& c0, const Vector3& c1, const Vector3& c2,
-                       const Vector3& n)
-{
-    Vector3 e0, e1, e2;
-    subtract(v, c0, e0);
-    subtract(v, c1, e1);
-    subtract(v, c2, e2);
-    float d = std::fabs(float(dot(e0, n)));
-    float d1 = std::fabs(float(dot(e1, n)));
-    if (d1 < d)
-        d = d1;
-    float d2 = std::fabs(float(dot(e2, n)));
-    if (d2 < d)
-        d = d2;
-    return d;
-}
-
+// facePlaneDistance (compare.h) of face `face` of `mesh`.
 inline float faceValue(const Vector3& v, const Mesh& mesh, std::uint32_t face)
 {
     const Face& f = mesh.faces[face];
-    return faceValue(v, mesh.corner(f, 0), mesh.corner(f, 1), mesh.corner(f, 2), f.normal);
+    return facePlaneDistance(v, mesh.corner(f, 0), mesh.corner(f, 1), mesh.corner(f, 2), f.normal);
 }
 
 constexpr int kLanes = 8;

@@ -117,7 +117,7 @@ void searchPacketWith(const SearchIndex& index, const Mesh& mesh, SearchPacket& 
             Vector3 v{packet.x[q], packet.y[q], packet.z[q]};
             for (unsigned mask = masks[q]; mask; mask &= mask - 1) {
                 int j = __builtin_ctz(mask);
-                float d = faceValue(v, vertices[leaf.corner[0][j]], vertices[leaf.corner[1][j]],
+                float d = facePlaneDistance(v, vertices[leaf.corner[0][j]], vertices[leaf.corner[1][j]],
                                     vertices[leaf.corner[2][j]],
                                     Vector3{leaf.nx[j], leaf.ny[j], leaf.nz[j]});
                 if (d < packet.best[q]) {
