@@ -24,7 +24,7 @@ large1=$data/rs1_normals.ply
 large2=$data/rs22_proc2.ply
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh" opencv-doc libbenchmark-dev
+"$root/scripts/install-deps.sh" opencv-doc libbenchmark-dev libcgal-dev bc
 if [ $# -eq 0 ]; then
     (cd "$root" && cmake --preset release -DMESHQEM_BUILD_BENCH=ON >/dev/null &&
         cmake --build --preset release -j "$(nproc)" >/dev/null)
@@ -74,12 +74,34 @@ for order in 12 21; do
     done
 done
 
+# median_time OUT_PREFIX COMMAND...: median wall time of $repeats runs.
+median_time() {
+    prefix=$1
+    shift
+    : >"$prefix.times"
+    for _ in $(seq "$repeats"); do
+        start=$(date +%s.%N)
+        "$@" >/dev/null
+        end=$(date +%s.%N)
+        echo "$end - $start" | bc >>"$prefix.times"
+    done
+    sort -n "$prefix.times" | awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
+
 echo "== large pair, whole runs of the search, median of $repeats"
+cgal=$build/bench/meshqem_cgal_closest
 for order in 12 21; do
     if [ $order = 12 ]; then a=$large1 b=$large2; else a=$large2 b=$large1; fi
     for threads in 1 2; do
         fast=$(time_runs "$work/l$order-$threads-fast" $threads auto "$a" "$b")
-        echo "order $order, $threads threads: whole run $fast s"
+        if [ -x "$cgal" ]; then
+            # The closest-surface question of established tools, both
+            # directions, whole process, measured right beside ours.
+            closest=$(median_time "$work/l$order-$threads-cgal" "$cgal" "$a" "$b")
+            echo "order $order, $threads threads: whole run $fast s; CGAL AABB-tree closest-surface run $closest s; meshqem / CGAL $(echo "scale=2; $fast / $closest" | bc)"
+        else
+            echo "order $order, $threads threads: whole run $fast s (CGAL baseline not built: install libcgal-dev)"
+        fi
     done
 done
 
