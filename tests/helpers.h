@@ -110,6 +110,5 @@ inline std::string readFile(const std::string& path)
 inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 inline const std::string kAssimpPly = "/usr/share/assimp/models/PLY/";
-inline const std::string kOpencvData = "/usr/share/doc/opencv-doc/examples/surface_matching/data/";
 
 } // namespace test

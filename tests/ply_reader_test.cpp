@@ -1,5 +1,7 @@
 #include "ply_reader.h"
 
+#include "helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -121,25 +123,11 @@ std::string header(const std::string& format, const std::string& rest) {
     return "ply\nformat " + format + " 1.0\n" + rest + "end_header\n";
 }
 
-class TempDir : public ::testing::Test {
+class OnDisk : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/ply_reader_test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        for (const std::string& f : files_) std::remove(f.c_str());
-        rmdir(dir_.c_str());
-    }
-    std::string path(const std::string& name) {
-        files_.push_back(dir_ + "/" + name);
-        return files_.back();
-    }
+    std::string path(const std::string& name) { return dir_.path(name); }
     std::string write(const std::string& name, const std::string& data) {
-        std::string p = path(name);
-        std::ofstream(p, std::ios::binary) << data;
-        return p;
+        return dir_.write(name, data);
     }
     bool read_file(const std::string& p, Trace& run) {
         p_ply ply = ply_open(p.c_str(), collect_error, 0, &run);
@@ -150,8 +138,7 @@ protected:
         ply_close(ply);
         return ok;
     }
-    std::string dir_;
-    std::vector<std::string> files_;
+    test::TempDir dir_;
 };
 
 // ---- the callback contract
@@ -586,15 +573,15 @@ INSTANTIATE_TEST_SUITE_P(PlyReader, Prefixes,
 
 // ---- real files
 
-TEST_F(TempDir, MissingFileReportsThroughUserData) {
+TEST_F(OnDisk, MissingFileReportsThroughUserData) {
     Trace run;
     EXPECT_EQ(ply_open(path("absent.ply").c_str(), collect_error, 0, &run), nullptr);
     EXPECT_EQ(run.errors, std::vector<std::string>{"Unable to open file"});
-    EXPECT_EQ(ply_open(dir_.c_str(), collect_error, 0, &run), nullptr);
+    EXPECT_EQ(ply_open(path("").c_str(), collect_error, 0, &run), nullptr);
     EXPECT_EQ(run.errors.size(), 2u);
 }
 
-TEST_F(TempDir, BinaryBodyStartsRightAfterEndHeaderLine) {
+TEST_F(OnDisk, BinaryBodyStartsRightAfterEndHeaderLine) {
     // The first body bytes look like whitespace: they must not be skipped.
     for (const std::string eol : {"\n", "\r\n", " \t\r\n"}) {
         const std::string file = "ply\r\nformat binary_little_endian 1.0\r\nelement v 1\r\n"
@@ -608,7 +595,7 @@ TEST_F(TempDir, BinaryBodyStartsRightAfterEndHeaderLine) {
     }
 }
 
-TEST_F(TempDir, ReadsFromPipe) {
+TEST_F(OnDisk, ReadsFromPipe) {
     const std::string fifo = path("pipe.ply");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string file = header("ascii", "element v 1\nproperty int a\nproperty int b\n");
