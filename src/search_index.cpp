@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -33,11 +34,11 @@ struct OffsetRange {
     float lo, hi, rad;
 };
 
-// A face's corners and normal, gathered once: the build reads them at every
-// level of the tree.
+// What a leaf needs of a face.
 struct FaceRecord {
     Vector3 corner[3];
     Vector3 normal;
+    std::uint32_t vertex[3];
 };
 
 OffsetRange offsetRange(const FaceRecord& face, const float p[3])
@@ -61,11 +62,12 @@ OffsetRange offsetRange(const FaceRecord& face, const float p[3])
 
 class Builder {
 public:
-    Builder(const Mesh& mesh, SearchIndex& index) : mesh_(mesh), index_(index)
+    Builder(const Mesh& mesh, SearchIndex& index)
+        : mesh_(mesh), index_(index), count_(std::uint32_t(mesh.faces.size())),
+          // Left uninitialised: the first write to each page happens in the
+          // parallel loops below, not serially in a constructor.
+          items_(new Item[count_])
     {
-        const std::size_t count = mesh.faces.size();
-        items_.resize(count);
-        records_.resize(count);
         // Normals are scaled by the mesh's radius so that a spread of normals
         // weighs as the spread of n . v' it causes for queries near the mesh.
         float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF};
@@ -78,39 +80,84 @@ public:
         double radius = 0.0;
         for (int i = 0; i < 3; ++i)
             radius = std::max(radius, 0.5 * (double(hi[i]) - lo[i]));
-        for (std::size_t f = 0; f < count; ++f) {
-            const Face& face = mesh.faces[f];
+        bool zeroNormal = false;
+        const std::ptrdiff_t faces = std::ptrdiff_t(count_);
+#pragma omp parallel for schedule(static) reduction(|| : zeroNormal)
+        for (std::ptrdiff_t f = 0; f < faces; ++f) {
+            const Face& face = mesh.faces[std::size_t(f)];
             const Vector3& n = face.normal;
-            if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f)
-                index_.zeroNormalFace = true;
-            FaceRecord& record = records_[f];
+            zeroNormal = zeroNormal || (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f);
             double cx = 0.0, cy = 0.0, cz = 0.0;
             for (int k = 0; k < 3; ++k) {
                 const Vector3& c = mesh.corner(face, k);
-                record.corner[k] = c;
                 cx += c.x, cy += c.y, cz += c.z;
             }
-            record.normal = n;
             double offset = (cx * n.x + cy * n.y + cz * n.z) / 3.0;
-            items_[f] = {{float(n.x * radius), float(n.y * radius), float(n.z * radius),
-                          float(offset)},
-                         std::uint32_t(f)};
+            items_[std::size_t(f)] = {{float(n.x * radius), float(n.y * radius),
+                                       float(n.z * radius), float(offset)},
+                                      std::uint32_t(f)};
         }
+        index_.zeroNormalFace = zeroNormal;
     }
 
+    // The median splits permute the split keys alone, independent ranges in
+    // parallel; then the leaves are filled in parallel, and last the nodes
+    // are assembled from the leaves' summaries. The result is the same as
+    // splitting, filling and assembling in one depth-first recursion,
+    // whatever the number of threads.
     void build()
     {
-        index_.nodes.reserve(items_.size() / 32 + 1);
-        index_.leaves.reserve(items_.size() / kLanes + 1);
+#pragma omp parallel
+#pragma omp single
+        partition(0, count_);
+
+        // Every range the splits produce starts at a multiple of kLanes, so
+        // leaf l holds positions [kLanes l, kLanes (l + 1)), the last one
+        // possibly fewer.
+        const std::uint32_t leaves = (count_ + kLanes - 1) / kLanes;
+        index_.leaves.resize(leaves);
+        leafSummaries_.reset(new Summary[leaves]);
+#pragma omp parallel for schedule(static)
+        for (std::ptrdiff_t l = 0; l < std::ptrdiff_t(leaves); ++l) {
+            std::uint32_t first = std::uint32_t(l) * kLanes;
+            makeLeaf({first, std::min(first + kLanes, count_)}, index_.leaves[std::size_t(l)],
+                     leafSummaries_[std::size_t(l)]);
+        }
+
+        index_.nodes.reserve(count_ / 32 + 1);
         Summary root;
-        buildNode(0, std::uint32_t(items_.size()), root);
+        buildNode(0, count_, root);
     }
 
 private:
     using Range = std::pair<std::uint32_t, std::uint32_t>;
 
-    // Median split of a range on its widest key, at a multiple of kLanes from
-    // its start so that leaves fill up.
+    // Where a range of more than kLanes positions is split: at a multiple of
+    // kLanes from its start, so that leaves fill up.
+    static std::uint32_t splitPoint(Range r)
+    {
+        std::uint32_t size = r.second - r.first;
+        return r.first + kLanes * ((size + 2 * kLanes - 1) / (2 * kLanes));
+    }
+
+    // Splits every range of the tree, down to leaves. Both halves are
+    // independent; large ones become tasks.
+    void partition(std::uint32_t first, std::uint32_t last)
+    {
+        constexpr std::uint32_t kTaskSize = 1u << 14;
+        while (last - first > std::uint32_t(kLanes)) {
+            std::uint32_t mid = split({first, last});
+            if (last - mid >= kTaskSize) {
+#pragma omp task
+                partition(mid, last);
+            } else {
+                partition(mid, last);
+            }
+            last = mid;
+        }
+    }
+
+    // Median split of a range on its widest key; returns splitPoint(r).
     std::uint32_t split(Range r)
     {
         float lo[4], hi[4];
@@ -125,10 +172,9 @@ private:
         for (int a = 1; a < 4; ++a)
             if (hi[a] - lo[a] > hi[axis] - lo[axis])
                 axis = a;
-        std::uint32_t size = r.second - r.first;
-        std::uint32_t mid = r.first + kLanes * ((size + 2 * kLanes - 1) / (2 * kLanes));
-        std::nth_element(items_.begin() + r.first, items_.begin() + mid,
-                         items_.begin() + r.second,
+        std::uint32_t mid = splitPoint(r);
+        Item* items = items_.get();
+        std::nth_element(items + r.first, items + mid, items + r.second,
                          [&](const Item& a, const Item& b) { return a.key[axis] < b.key[axis]; });
         return mid;
     }
@@ -192,7 +238,7 @@ private:
             Range r = parts[largest];
             if (r.second - r.first <= std::uint32_t(kLanes))
                 break;
-            std::uint32_t mid = split(r);
+            std::uint32_t mid = splitPoint(r);
             for (int j = count; j > largest + 1; --j)
                 parts[j] = parts[j - 1];
             parts[largest] = {r.first, mid};
@@ -209,9 +255,11 @@ private:
         for (int j = 0; j < count; ++j) {
             Summary lane;
             std::int32_t child;
-            if (parts[j].second - parts[j].first <= std::uint32_t(kLanes))
-                child = ~makeLeaf(parts[j], lane);
-            else
+            if (parts[j].second - parts[j].first <= std::uint32_t(kLanes)) {
+                std::uint32_t leaf = parts[j].first / kLanes;
+                child = ~std::int32_t(leaf);
+                lane = leafSummaries_[leaf];
+            } else
                 child = buildNode(parts[j].first, parts[j].second, lane);
             SearchNode& node = index_.nodes[std::size_t(self)];
             node.px[j] = lane.p[0], node.py[j] = lane.p[1], node.pz[j] = lane.p[2];
@@ -235,18 +283,29 @@ private:
         return self;
     }
 
-    // Fills a leaf measured from the centre of its corners' box and returns
-    // its index, with the lane data for it. The lane's [olo, ohi] encloses
-    // each face's [omid - hw, omid + hw] (not only its corner offsets): the
-    // leaf bound's analysis needs |omid| + hw <= max(|olo|, |ohi|).
-    std::int32_t makeLeaf(Range r, Summary& lane)
+    // Fills a leaf from positions r of the ordered records, measured from the
+    // centre of its corners' box, and the lane data for it. The lane's
+    // [olo, ohi] encloses each face's [omid - hw, omid + hw] (not only its
+    // corner offsets): the leaf bound's analysis needs
+    // |omid| + hw <= max(|olo|, |ohi|).
+    void makeLeaf(Range r, SearchLeaf& leaf, Summary& lane) const
     {
+        FaceRecord records[kLanes];
+        for (std::uint32_t i = r.first; i < r.second; ++i) {
+            const Face& face = mesh_.faces[items_[i].face];
+            FaceRecord& record = records[i - r.first];
+            for (int k = 0; k < 3; ++k) {
+                record.corner[k] = mesh_.corner(face, k);
+                record.vertex[k] = face.vertices[std::size_t(k)];
+            }
+            record.normal = face.normal;
+        }
         for (int i = 0; i < 3; ++i) {
             lane.lo[i] = lane.nlo[i] = HUGE_VALF;
             lane.hi[i] = lane.nhi[i] = -HUGE_VALF;
         }
         for (std::uint32_t i = r.first; i < r.second; ++i) {
-            const FaceRecord& record = records_[items_[i].face];
+            const FaceRecord& record = records[i - r.first];
             for (const Vector3& c : record.corner) {
                 lane.lo[0] = std::min(lane.lo[0], c.x), lane.hi[0] = std::max(lane.hi[0], c.x);
                 lane.lo[1] = std::min(lane.lo[1], c.y), lane.hi[1] = std::max(lane.hi[1], c.y);
@@ -261,42 +320,41 @@ private:
             lane.p[i] = lane.lo[i] * 0.5f + lane.hi[i] * 0.5f;
         const float* p = lane.p;
         lane.olo = HUGE_VALF, lane.ohi = -HUGE_VALF, lane.rad = 0.0f;
-        SearchLeaf& leaf = index_.leaves.emplace_back();
         leaf.px = p[0], leaf.py = p[1], leaf.pz = p[2];
         for (int j = 0; j < kLanes; ++j) {
             // Lanes past the last face repeat it.
-            std::uint32_t face = items_[std::min(r.first + std::uint32_t(j), r.second - 1)].face;
-            const Face& f = mesh_.faces[face];
-            OffsetRange o = offsetRange(records_[face], p);
+            std::uint32_t at = std::min(r.first + std::uint32_t(j), r.second - 1);
+            const FaceRecord& record = records[at - r.first];
+            OffsetRange o = offsetRange(record, p);
             float mid = float(0.5 * (double(o.lo) + double(o.hi)));
             // Differences of two floats in double are exact unless their
             // exponents are far apart; the factor covers that rounding.
             double half = std::max(double(o.hi) - mid, mid - double(o.lo)) * (1.0 + 0x1p-45);
             float hw = floatUp(half);
-            leaf.nx[j] = f.normal.x, leaf.ny[j] = f.normal.y, leaf.nz[j] = f.normal.z;
+            leaf.nx[j] = record.normal.x, leaf.ny[j] = record.normal.y, leaf.nz[j] = record.normal.z;
             leaf.omid[j] = mid;
             leaf.hw[j] = hw;
-            leaf.face[j] = face;
+            leaf.face[j] = items_[at].face;
             for (int k = 0; k < 3; ++k)
-                leaf.corner[k][j] = f.vertices[std::size_t(k)];
+                leaf.corner[k][j] = record.vertex[k];
             double below = double(mid) - double(hw);
             double above = double(mid) + double(hw);
             lane.olo = std::min(lane.olo, floatDown(below - std::fabs(below) * 0x1p-45));
             lane.ohi = std::max(lane.ohi, floatUp(above + std::fabs(above) * 0x1p-45));
             lane.rad = std::max(lane.rad, o.rad);
         }
-        return std::int32_t(index_.leaves.size() - 1);
     }
 
     const Mesh& mesh_;
     SearchIndex& index_;
+    const std::uint32_t count_;
     // Split keys: the normal scaled by the mesh's radius and n . centroid.
     struct Item {
         float key[4];
         std::uint32_t face;
     };
-    std::vector<Item> items_;
-    std::vector<FaceRecord> records_;
+    std::unique_ptr<Item[]> items_;
+    std::unique_ptr<Summary[]> leafSummaries_;
 };
 
 } // namespace

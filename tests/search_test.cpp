@@ -572,6 +572,27 @@ TEST(SearchPointToFace, SumMatchesExhaustiveLoop)
         withThreads(threads, [&] { EXPECT_TRUE(sameBits(pointToFace(a, b).sum, expected)); });
 }
 
+// The build splits and fills in parallel; the index must not depend on how
+// many threads did it. Large enough for the splits to become tasks.
+TEST(SearchIndexBuild, SameBytesAtAnyThreadCount)
+{
+    std::mt19937 rng(19);
+    const Mesh to = torus(rng, 240, 120, 0, 30, 0.2f);
+    ASSERT_GT(to.faces.size(), 50000u);
+    SearchIndex one;
+    withThreads(1, [&] { one = buildSearchIndex(to); });
+    for (int threads : {2, 3}) {
+        SearchIndex many;
+        withThreads(threads, [&] { many = buildSearchIndex(to); });
+        ASSERT_EQ(one.nodes.size(), many.nodes.size());
+        ASSERT_EQ(one.leaves.size(), many.leaves.size());
+        EXPECT_EQ(std::memcmp(one.nodes.data(), many.nodes.data(),
+                              one.nodes.size() * sizeof(SearchNode)), 0) << threads;
+        EXPECT_EQ(std::memcmp(one.leaves.data(), many.leaves.data(),
+                              one.leaves.size() * sizeof(SearchLeaf)), 0) << threads;
+    }
+}
+
 #ifndef MESHQEM_REAL_DATA_DIR
 #define MESHQEM_REAL_DATA_DIR "/usr/share/doc/opencv-doc/examples/surface_matching/data"
 #endif
