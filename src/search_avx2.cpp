@@ -78,23 +78,22 @@ unsigned nodeBoundsAvx2(const SearchNode& node, const QueryBox& box, float limit
     return mask & ((1u << node.count) - 1u);
 }
 
-inline __m256 leafLaneBounds(const SearchLeaf& leaf, float vx, float vy, float vz, __m256 allow)
+inline __m256 leafLaneGaps(const SearchLeaf& leaf, float vx, float vy, float vz)
 {
     __m256 x = _mm256_mul_ps(_mm256_load_ps(leaf.nx), _mm256_set1_ps(vx));
     __m256 y = _mm256_mul_ps(_mm256_load_ps(leaf.ny), _mm256_set1_ps(vy));
     __m256 z = _mm256_mul_ps(_mm256_load_ps(leaf.nz), _mm256_set1_ps(vz));
     __m256 s = _mm256_add_ps(_mm256_add_ps(x, y), z);
     s = _mm256_sub_ps(s, _mm256_load_ps(leaf.omid));
-    __m256 a = _mm256_sub_ps(absps(s), _mm256_load_ps(leaf.hw));
-    return _mm256_sub_ps(a, allow);
+    return _mm256_sub_ps(absps(s), _mm256_load_ps(leaf.hw));
 }
 
-void leafBoundsAvx2(const SearchLeaf& leaf, const float* v, float allow, float* lb)
+void leafGapsAvx2(const SearchLeaf& leaf, const float* v, float* gap)
 {
     float vx = v[0] - leaf.px;
     float vy = v[1] - leaf.py;
     float vz = v[2] - leaf.pz;
-    _mm256_storeu_ps(lb, leafLaneBounds(leaf, vx, vy, vz, _mm256_set1_ps(allow)));
+    _mm256_storeu_ps(gap, leafLaneGaps(leaf, vx, vy, vz));
 }
 
 struct Avx2 {
@@ -103,15 +102,15 @@ struct Avx2 {
     {
         return nodeBoundsAvx2(node, box, limit, lb, allow);
     }
-    static unsigned leafMask(const SearchLeaf& leaf, float vx, float vy, float vz, float allow,
-                             float best)
+    static unsigned leafMask(const SearchLeaf& leaf, float vx, float vy, float vz,
+                             float threshold)
     {
-        __m256 bound = leafLaneBounds(leaf, vx, vy, vz, _mm256_set1_ps(allow));
+        __m256 gap = leafLaneGaps(leaf, vx, vy, vz);
         return unsigned(
-            _mm256_movemask_ps(_mm256_cmp_ps(bound, _mm256_set1_ps(best), _CMP_LE_OQ)));
+            _mm256_movemask_ps(_mm256_cmp_ps(gap, _mm256_set1_ps(threshold), _CMP_LE_OQ)));
     }
     // Queries in lanes, vectors of 8, faces one after the other: the same
-    // operations per (face, query) as leafLaneBounds, so the same bits. Lanes
+    // operations per (face, query) as leafLaneGaps, so the same bits. Lanes
     // past packet.count have best = -inf and never pass.
     static bool leafAny(const SearchLeaf& leaf, const SearchPacket& packet, float allow)
     {
@@ -119,12 +118,13 @@ struct Avx2 {
         static_assert(kMaxPacket % 8 == 0, "whole vectors of queries");
         const __m256 a = _mm256_set1_ps(allow);
         __m256 v[kVectors][3];
-        __m256 best[kVectors];
+        __m256 threshold[kVectors];
         for (int h = 0; h < kVectors; ++h) {
             v[h][0] = _mm256_sub_ps(_mm256_loadu_ps(packet.x + 8 * h), _mm256_set1_ps(leaf.px));
             v[h][1] = _mm256_sub_ps(_mm256_loadu_ps(packet.y + 8 * h), _mm256_set1_ps(leaf.py));
             v[h][2] = _mm256_sub_ps(_mm256_loadu_ps(packet.z + 8 * h), _mm256_set1_ps(leaf.pz));
-            best[h] = _mm256_loadu_ps(packet.best + 8 * h);
+            // leafThreshold, 8 at a time.
+            threshold[h] = _mm256_add_ps(_mm256_loadu_ps(packet.best + 8 * h), a);
         }
         __m256 any = _mm256_setzero_ps();
         for (int j = 0; j < kLanes; ++j) {
@@ -138,8 +138,8 @@ struct Avx2 {
                 __m256 y = _mm256_mul_ps(ny, v[h][1]);
                 __m256 z = _mm256_mul_ps(nz, v[h][2]);
                 __m256 s = _mm256_sub_ps(_mm256_add_ps(_mm256_add_ps(x, y), z), omid);
-                __m256 bound = _mm256_sub_ps(_mm256_sub_ps(absps(s), hw), a);
-                any = _mm256_or_ps(any, _mm256_cmp_ps(bound, best[h], _CMP_LE_OQ));
+                __m256 gap = _mm256_sub_ps(absps(s), hw);
+                any = _mm256_or_ps(any, _mm256_cmp_ps(gap, threshold[h], _CMP_LE_OQ));
             }
         }
         return _mm256_movemask_ps(any) != 0;
@@ -162,8 +162,8 @@ void searchPacketAvx2(const SearchIndex& index, const Mesh& mesh, SearchPacket& 
 
 const SearchKernels* avx2SearchKernels()
 {
-    static const SearchKernels kernels{nodeBoundsAvx2, leafBoundsAvx2, Avx2::leafMask,
-                                       searchPacketAvx2, "avx2"};
+    static const SearchKernels kernels{nodeBoundsAvx2, leafGapsAvx2, Avx2::leafMask,
+                                       Avx2::leafAny, searchPacketAvx2, "avx2"};
     static const bool supported = __builtin_cpu_supports("avx2");
     return supported ? &kernels : nullptr;
 }

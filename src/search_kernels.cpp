@@ -60,8 +60,7 @@ unsigned nodeBoundsPortable(const SearchNode& node, const QueryBox& box, float l
     return mask;
 }
 
-inline float leafLaneBound(const SearchLeaf& leaf, int j, float vx, float vy, float vz,
-                           float allow)
+inline float leafGap(const SearchLeaf& leaf, int j, float vx, float vy, float vz)
 {
     float x = leaf.nx[j] * vx;
     float y = leaf.ny[j] * vy;
@@ -69,17 +68,16 @@ inline float leafLaneBound(const SearchLeaf& leaf, int j, float vx, float vy, fl
     float s = x + y;
     s = s + z;
     s = s - leaf.omid[j];
-    float a = std::fabs(s) - leaf.hw[j];
-    return a - allow;
+    return std::fabs(s) - leaf.hw[j];
 }
 
-void leafBoundsPortable(const SearchLeaf& leaf, const float* v, float allow, float* lb)
+void leafGapsPortable(const SearchLeaf& leaf, const float* v, float* gap)
 {
     float vx = v[0] - leaf.px;
     float vy = v[1] - leaf.py;
     float vz = v[2] - leaf.pz;
     for (int j = 0; j < kLanes; ++j)
-        lb[j] = leafLaneBound(leaf, j, vx, vy, vz, allow);
+        gap[j] = leafGap(leaf, j, vx, vy, vz);
 }
 
 struct Portable {
@@ -88,12 +86,12 @@ struct Portable {
     {
         return nodeBoundsPortable(node, box, limit, lb, allow);
     }
-    static unsigned leafMask(const SearchLeaf& leaf, float vx, float vy, float vz, float allow,
-                             float best)
+    static unsigned leafMask(const SearchLeaf& leaf, float vx, float vy, float vz,
+                             float threshold)
     {
         unsigned mask = 0;
         for (int j = 0; j < kLanes; ++j)
-            if (leafLaneBound(leaf, j, vx, vy, vz, allow) <= best)
+            if (leafGap(leaf, j, vx, vy, vz) <= threshold)
                 mask |= 1u << j;
         return mask;
     }
@@ -101,7 +99,7 @@ struct Portable {
     {
         for (int q = 0; q < packet.count; ++q)
             if (leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
-                         packet.z[q] - leaf.pz, allow, packet.best[q]))
+                         packet.z[q] - leaf.pz, leafThreshold(packet.best[q], allow)))
                 return true;
         return false;
     }
@@ -117,7 +115,7 @@ void searchPacketPortable(const SearchIndex& index, const Mesh& mesh, SearchPack
 
 const SearchKernels& portableSearchKernels()
 {
-    static const SearchKernels kernels{nodeBoundsPortable, leafBoundsPortable, Portable::leafMask,
-                                       searchPacketPortable, "portable"};
+    static const SearchKernels kernels{nodeBoundsPortable, leafGapsPortable, Portable::leafMask,
+                                       Portable::leafAny, searchPacketPortable, "portable"};
     return kernels;
 }

@@ -38,18 +38,22 @@
 //    computed value >= LB; a lane is skipped only when LB > limit, so a face
 //    that could beat or tie the best is never skipped.
 //
-// 3. Leaf bound, for one query v in the box the node bound used, with the A
+// 3. Leaf filter, for one query v in the box the node bound used, with the A
 //    of the leaf's lane (M and rad there cover every face of the leaf: the
 //    leaf's lane has olo <= omid - hw and omid + hw <= ohi per face, so
 //    |omid| + hw <= max(|olo|, |ohi|)). x_c = fl(fl(fl(nx v'x + ny v'y) +
 //    nz v'z) - omid) is within 5.02 u M of y = n . v' - omid (exact v'), and
-//    |t| >= |y| - hw because o_k lies in [omid - hw, omid + hw]. a = fl(|x_c| -
-//    hw) <= |x_c| - hw + 2.01 u M, so |t| >= a - 7.03 u M and by (R), with
-//    |t| <= M: d_k >= a - 9.04 u M - 1.01 u rad - 2^-150. LB = fl(a - A) <=
-//    a - A + u(1.01 M + A) and A (1-u) >= 10.05 u M + 1.01 u rad + 2^-150
-//    holds as above, so again d_k >= LB.
+//    |t| >= |y| - hw because o_k lies in [omid - hw, omid + hw]. The gap
+//    g = fl(|x_c| - hw) <= |x_c| - hw + 2.01 u M, so |t| >= g - 7.03 u M and
+//    by (R), with |t| <= M: d_k >= g - 9.04 u M - 1.01 u rad - 2^-150 > g - A,
+//    as A >= 15.99 u (M_c + rad) + 2^-127 (above). So a face with d_k <= best
+//    has g < best + A, and since g is a float and rounding is monotone,
+//    g <= fl(best + A). The filter admits exactly the lanes with
+//    g <= fl(best + A): one rounding per query instead of a subtraction per
+//    face and query, and no face that could beat or tie best is left out.
 //
-// search_test checks both bounds directly against every face beneath them.
+// search_test checks the node bounds and the leaf gaps directly against every
+// face beneath them.
 #pragma once
 
 #include "search_index.h"
@@ -73,6 +77,10 @@ struct SearchPacket {
     int count;
 };
 
+// The leaf filter's threshold for a query whose best so far is `best`, with
+// the allowance of the leaf's lane (analysis 3 above).
+inline float leafThreshold(float best, float allow) { return best + allow; }
+
 struct StackEntry {
     std::int32_t child;  // as SearchNode::child
     float lb;            // the bound that admitted it, rechecked when popped
@@ -82,17 +90,22 @@ struct StackEntry {
 struct SearchKernels {
     // For each lane j < node.count: lb[j] bounds from below the value of every
     // face beneath child j for every query in `box`, and allow[j] is the
-    // allowance A that leafBounds needs for a leaf child. Returns the mask of
-    // lanes j < node.count with lb[j] <= limit.
+    // allowance A that the leaf filter needs for a leaf child. Returns the
+    // mask of lanes j < node.count with lb[j] <= limit.
     unsigned (*nodeBounds)(const SearchNode& node, const QueryBox& box, float limit, float* lb,
                            float* allow);
-    // lb[j] bounds from below faceValue(v, face j) for a query v inside a box
-    // for which the parent lane's nodeBounds gave `allow`.
-    void (*leafBounds)(const SearchLeaf& leaf, const float* v, float allow, float* lb);
-    // The lanes j with leafBounds(v)[j] <= best, from v' = v - p already
-    // formed as (fl(v.x - leaf.px), ...): the traversal's inner test.
-    unsigned (*leafMask)(const SearchLeaf& leaf, float vx, float vy, float vz, float allow,
-                         float best);
+    // The gaps g[j] of a query v inside a box for which the parent lane's
+    // nodeBounds gave the allowance A: faceValue(v, face j) <= best implies
+    // g[j] <= fl(best + A).
+    void (*leafGaps)(const SearchLeaf& leaf, const float* v, float* gap);
+    // The lanes j with leafGaps(v)[j] <= threshold, from v' = v - p already
+    // formed as (fl(v.x - leaf.px), ...): the traversal's inner test, with
+    // threshold = fl(best + A).
+    unsigned (*leafMask)(const SearchLeaf& leaf, float vx, float vy, float vz, float threshold);
+    // Whether leafMask with leafThreshold(best, allow) is non-zero for some
+    // query of the packet: one branch for the 94 % of leaves that hold no
+    // candidate.
+    bool (*leafAny)(const SearchLeaf& leaf, const SearchPacket& packet, float allow);
     // Fills packet.best with nearestPlaneDistance of each query against
     // `mesh`, indexed by `index` (which must not have a zero-normal face).
     void (*searchPacket)(const SearchIndex& index, const Mesh& mesh, SearchPacket& packet,

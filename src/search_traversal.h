@@ -7,11 +7,9 @@
 //   static unsigned nodeBounds(const SearchNode&, const QueryBox&, float limit,
 //                              float* lb, float* allow);
 //   static unsigned leafMask(const SearchLeaf&, float vx, float vy, float vz,
-//                            float allow, float best);
+//                            float threshold);
 //   static bool leafAny(const SearchLeaf&, const SearchPacket&, float allow);
-// with leafMask = lanes j whose leafBounds (from v' = (vx, vy, vz) = v - p) are
-// <= best, and leafAny whether leafMask is non-zero for some query of the
-// packet.
+// as in SearchKernels (search_kernels.h).
 //
 // Why the result is the exhaustive minimum bit for bit: inside the index's
 // domain no face value is NaN, so the exhaustive loop returns
@@ -19,7 +17,9 @@
 // neither on the order faces are visited in nor on which of two equal faces is
 // taken. The traversal starts from kFarDistance, only ever replaces best by a
 // smaller faceValue, and skips a face only when a lower bound of its value is
-// greater than best at that moment (so greater than the final best too).
+// greater than best at that moment (so greater than the final best too), or,
+// in a leaf, when its gap exceeds fl(best + A), which a face whose value is
+// at most best never does.
 #pragma once
 
 #include <algorithm>
@@ -103,7 +103,8 @@ void searchPacketWith(const SearchIndex& index, const Mesh& mesh, SearchPacket& 
         unsigned lanes = 0;
         for (int q = 0; q < packet.count; ++q) {
             masks[q] = K::leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
-                                   packet.z[q] - leaf.pz, entry.allow, packet.best[q]);
+                                   packet.z[q] - leaf.pz,
+                                   leafThreshold(packet.best[q], entry.allow));
             lanes |= masks[q];
         }
         const Vector3* vertices = mesh.vertices.data();

@@ -320,7 +320,7 @@ public:
 
 private:
     // The face values of every query against every face beneath `child`,
-    // minimum returned; leaf bounds checked on the way.
+    // minimum returned; leaf gaps checked on the way.
     float checkChild(std::int32_t child, float allow)
     {
         if (child >= 0)
@@ -328,18 +328,21 @@ private:
         const SearchLeaf& leaf = index_.leaves[std::size_t(~child)];
         float least = HUGE_VALF;
         for (const Vector3& v : *points_) {
-            float lb[kLanes];
+            float gap[kLanes];
             float q[3] = {v.x, v.y, v.z};
-            kernels_.leafBounds(leaf, q, allow, lb);
-            expectMaskContract(lb, kLanes, [&](float limit) {
-                return kernels_.leafMask(leaf, v.x - leaf.px, v.y - leaf.py, v.z - leaf.pz, allow,
-                                         limit);
+            kernels_.leafGaps(leaf, q, gap);
+            expectMaskContract(gap, kLanes, [&](float threshold) {
+                return kernels_.leafMask(leaf, v.x - leaf.px, v.y - leaf.py, v.z - leaf.pz,
+                                         threshold);
             });
             for (int j = 0; j < kLanes; ++j) {
+                // The filter at best = value must admit the face.
                 float value = faceValue(v, mesh_, leaf.face[j]);
-                violation(!(lb[j] <= value), [&] {
-                    return "leaf bound " + str(lb[j]) + " above face " +
-                           std::to_string(leaf.face[j]) + "'s value " + str(value);
+                float threshold = leafThreshold(value, allow);
+                violation(!(gap[j] <= threshold), [&] {
+                    return "leaf gap " + str(gap[j]) + " of face " +
+                           std::to_string(leaf.face[j]) + " above its value " + str(value) +
+                           " + allowance " + str(allow);
                 });
                 least = std::min(least, value);
                 ++checked;
@@ -493,11 +496,64 @@ TEST(SearchKernels, Avx2MatchesPortableBitForBit)
         for (int j = 0; j < node.count; ++j)
             EXPECT_TRUE(sameBits(lb1[j], lb2[j]) && sameBits(a1[j], a2[j]));
         float q[3] = {c.x, c.y, c.z};
-        portable.leafBounds(leaf, q, a1[0], lb1);
-        avx2->leafBounds(leaf, q, a1[0], lb2);
+        portable.leafGaps(leaf, q, lb1);
+        avx2->leafGaps(leaf, q, lb2);
         for (int j = 0; j < kLanes; ++j)
             EXPECT_TRUE(sameBits(lb1[j], lb2[j]));
     }
+}
+
+// leafAny is the traversal's shortcut for "some query has a lane in
+// leafMask": both kernel sets, with thresholds just at, below and above the
+// smallest gap of each query.
+TEST(SearchKernels, LeafAnyAgreesWithLeafMask)
+{
+    std::mt19937 rng(23);
+    Mesh to = soup(rng, 2000, 0, 50);
+    const SearchIndex index = buildSearchIndex(to);
+    std::vector<const SearchKernels*> sets{&portableSearchKernels()};
+    if (avx2SearchKernels())
+        sets.push_back(avx2SearchKernels());
+    int admitted = 0, trials = 0;
+    for (int trial = 0; trial < 600; ++trial) {
+        const SearchLeaf& leaf = index.leaves[rng() % index.leaves.size()];
+        const float allow = uniform(rng, 0, 2);
+        SearchPacket packet;
+        packet.count = 1 + int(rng() % kMaxPacket);
+        const int nudge = int(rng() % 3) - 1;
+        for (int q = 0; q < kMaxPacket; ++q) {
+            packet.x[q] = leaf.px + uniform(rng, -3, 3);
+            packet.y[q] = leaf.py + uniform(rng, -3, 3);
+            packet.z[q] = leaf.pz + uniform(rng, -3, 3);
+            float v[3] = {packet.x[q], packet.y[q], packet.z[q]}, gap[kLanes];
+            portableSearchKernels().leafGaps(leaf, v, gap);
+            float least = *std::min_element(gap, gap + kLanes);
+            // The bests on either side of the one whose threshold reaches the
+            // least gap; the traversal marks slots past the count with -inf.
+            float below = least - allow - 4, above = least - allow + 4;
+            while (std::nextafter(below, HUGE_VALF) < above) {
+                float mid = below + (above - below) * 0.5f;
+                mid = mid > below && mid < above ? mid : std::nextafter(below, HUGE_VALF);
+                (leafThreshold(mid, allow) < least ? below : above) = mid;
+            }
+            float best = nudge < 0 ? below : nudge > 0 ? std::nextafter(above, HUGE_VALF) : above;
+            packet.best[q] = q < packet.count ? best : -HUGE_VALF;
+        }
+        for (const SearchKernels* kernels : sets) {
+            bool expected = false;
+            for (int q = 0; q < packet.count; ++q)
+                expected |= kernels->leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
+                                              packet.z[q] - leaf.pz,
+                                              leafThreshold(packet.best[q], allow)) != 0;
+            EXPECT_EQ(kernels->leafAny(leaf, packet, allow), expected)
+                << kernels->name << " trial " << trial;
+            admitted += expected;
+            ++trials;
+        }
+    }
+    // Both outcomes occur.
+    EXPECT_GT(admitted, trials / 10);
+    EXPECT_LT(admitted, trials - trials / 10);
 }
 
 // faceValue is the per-face step of nearestPlaneDistance, NaN rules included.
