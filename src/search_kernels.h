@@ -103,8 +103,8 @@ struct SearchKernels {
     // threshold = fl(best + A).
     unsigned (*leafMask)(const SearchLeaf& leaf, float vx, float vy, float vz, float threshold);
     // Whether leafMask with leafThreshold(best, allow) is non-zero for some
-    // query of the packet: one branch for the 94 % of leaves that hold no
-    // candidate.
+    // query of the packet: one branch for the leaves that hold no candidate
+    // (94 % of those visited on real scans).
     bool (*leafAny)(const SearchLeaf& leaf, const SearchPacket& packet, float allow);
     // Fills packet.best with nearestPlaneDistance of each query against
     // `mesh`, indexed by `index` (which must not have a zero-normal face).
