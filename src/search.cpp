@@ -58,13 +58,8 @@ std::uint64_t spreadBits(std::uint64_t x)
 
 std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
 {
-    float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF};
-    float hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
-    for (const Vector3& v : points) {
-        lo[0] = std::min(lo[0], v.x), hi[0] = std::max(hi[0], v.x);
-        lo[1] = std::min(lo[1], v.y), hi[1] = std::max(hi[1], v.y);
-        lo[2] = std::min(lo[2], v.z), hi[2] = std::max(hi[2], v.z);
-    }
+    float lo[3], hi[3];
+    pointBounds(points, lo, hi);
     double scale[3];
     for (int i = 0; i < 3; ++i) {
         double extent = double(hi[i]) - lo[i];

@@ -70,13 +70,8 @@ public:
     {
         // Normals are scaled by the mesh's radius so that a spread of normals
         // weighs as the spread of n . v' it causes for queries near the mesh.
-        float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF};
-        float hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
-        for (const Vector3& v : mesh.vertices) {
-            lo[0] = std::min(lo[0], v.x), hi[0] = std::max(hi[0], v.x);
-            lo[1] = std::min(lo[1], v.y), hi[1] = std::max(hi[1], v.y);
-            lo[2] = std::min(lo[2], v.z), hi[2] = std::max(hi[2], v.z);
-        }
+        float lo[3], hi[3];
+        pointBounds(mesh.vertices, lo, hi);
         double radius = 0.0;
         for (int i = 0; i < 3; ++i)
             radius = std::max(radius, 0.5 * (double(hi[i]) - lo[i]));
