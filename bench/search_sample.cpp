@@ -16,7 +16,7 @@
 #include <omp.h>
 
 #include "compare.h"
-#include "ply_parser.h"
+#include "ply/ply_mesh.h"
 #include "search.h"
 #include "search_index.h"
 

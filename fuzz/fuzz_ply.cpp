@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "compare.h"
-#include "ply_parser.h"
-#include "ply_reader.h"
+#include "ply/ply_mesh.h"
+#include "ply/reader.h"
 
 namespace {
 

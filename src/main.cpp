@@ -7,7 +7,7 @@
 #include <string>
 
 #include "compare.h"
-#include "ply_parser.h"
+#include "ply/ply_mesh.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "compare.h"
-#include "ply_parser.h"
+#include "ply/ply_mesh.h"
 #include "search.h"
 #include "search_index.h"
 #include "search_kernels.h"

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "files.h"
-#include "ply_parser.h"
+#include "ply/ply_mesh.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "files.h"
-#include "ply_parser.h"
+#include "ply/ply_mesh.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ply_parser.h"
+#include "ply/ply_mesh.h"
 
 #include <cstdarg>
 #include <climits>
@@ -11,7 +11,7 @@
 
 #include <sys/mman.h>
 
-#include "ply_reader.h"
+#include "ply/reader.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Callback PLY reader. The whole file is parsed from one in-memory buffer (a
 // private read-only mapping for regular files, a heap copy otherwise), so every
 // read is a bounds-checked pointer comparison and nothing is read in pieces.
-#include "ply_reader.h"
+#include "ply/reader.h"
 
 #include <cerrno>
 #include <cfloat>

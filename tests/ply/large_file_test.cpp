@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "helpers.h"
-#include "ply_parser.h"
-#include "ply_reader.h"
+#include "ply/ply_mesh.h"
+#include "ply/reader.h"
 
 namespace {
 

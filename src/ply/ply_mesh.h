@@ -7,7 +7,7 @@
 #include <string>
 
 #include "geometry/mesh.h"
-#include "ply_reader.h"
+#include "ply/reader.h"
 
 // Fills the empty `mesh` from the file and computes each face's normal and the
 // mesh's bounding box. Returns true when the whole file was read and is a

@@ -1,4 +1,4 @@
-#include "ply_reader.h"
+#include "ply/reader.h"
 
 #include "helpers.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "helpers.h"
-#include "ply_parser.h"
+#include "ply/ply_mesh.h"
 
 namespace {
 
