@@ -15,10 +15,11 @@
 
 #include <omp.h>
 
-#include "compare.h"
 #include "ply/ply_mesh.h"
-#include "search.h"
-#include "search_index.h"
+#include "qem/index/plane_index.h"
+#include "qem/normalize.h"
+#include "qem/plane_distance.h"
+#include "qem/plane_search.h"
 
 namespace {
 
@@ -62,9 +63,10 @@ int main(int argc, char** argv)
         std::vector<double> fast, build;
         for (int r = 0; r < repeats; ++r) {
             double t0 = seconds();
-            nearestPlaneDistances(from, to, best);
+            // A new search each time: the index build is part of the cost.
+            NearestPlaneSearch(to).distances(from.vertices, best);
             double t1 = seconds();
-            const SearchIndex index = buildSearchIndex(to);
+            const PlaneIndex index = buildPlaneIndex(to);
             build.push_back(seconds() - t1);
             fast.push_back(t1 - t0);
         }
@@ -73,7 +75,7 @@ int main(int argc, char** argv)
             sample.vertices.push_back(from.vertices[i]);
         std::vector<float> reference;
         double t0 = seconds();
-        nearestPlaneDistancesExhaustive(sample, to, reference);
+        nearestPlaneDistancesExhaustive(sample.vertices, to, reference);
         double exhaustive = seconds() - t0;
         for (std::size_t k = 0; k < reference.size(); ++k)
             mismatches += std::memcmp(&reference[k], &best[k * stride], sizeof(float)) != 0;

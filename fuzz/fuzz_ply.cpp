@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "compare.h"
 #include "ply/ply_mesh.h"
 #include "ply/reader.h"
+#include "qem/comparison.h"
+#include "qem/normalize.h"
 
 namespace {
 
@@ -64,10 +65,8 @@ void loadAndCompare(const char* data, std::size_t size)
     if (mesh.vertexCount() == 0 || mesh.vertexCount() * (mesh.faceCount() + 1) > 4096)
         return;
     Mesh first = mesh, second = mesh;
-    if (!normalizeMeshes(first, second).any()) {
-        pointToFace(first, second);
-        pointToFace(second, first);
-    }
+    if (!normalizeMeshes(first, second).any())
+        compareMeshes(first, second);
 }
 
 } // namespace

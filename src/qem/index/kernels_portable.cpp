@@ -1,23 +1,20 @@
 // Portable kernels: plain loops over the 8 lanes, one IEEE operation per
-// statement in the order fixed by search_kernels.h (and mirrored by
-// search_avx2.cpp), so the compiler may vectorise them but not reassociate,
-// and the same traversal (search_traversal.h) over them.
-#include "search_kernels.h"
-#include "search_traversal.h"
+// statement in the order fixed by kernels.h (and mirrored by
+// kernels_avx2.cpp), so the compiler may vectorise them but not reassociate,
+// and the same traversal (traversal.h) over them.
+#include "qem/index/kernels.h"
+#include "qem/index/traversal.h"
 
 #include <algorithm>
-#include <cfloat>
+#include <cmath>
 
 namespace {
-
-constexpr float kAllowanceFactor = 0x1p-20f;  // 16 u
-constexpr float kAllowanceFloor = FLT_MIN;    // 2^-126, covers every underflow
 
 // max/min as the AVX2 max_ps/min_ps compute them on non-NaN inputs.
 inline float maxf(float a, float b) { return a > b ? a : b; }
 inline float minf(float a, float b) { return a < b ? a : b; }
 
-unsigned nodeBoundsPortable(const SearchNode& node, const QueryBox& box, float limit, float* lb,
+unsigned nodeBoundsPortable(const PlaneNode& node, const QueryBox& box, float limit, float* lb,
                             float* allow)
 {
     const float* p[3] = {node.px, node.py, node.pz};
@@ -60,7 +57,7 @@ unsigned nodeBoundsPortable(const SearchNode& node, const QueryBox& box, float l
     return mask;
 }
 
-inline float leafGap(const SearchLeaf& leaf, int j, float vx, float vy, float vz)
+inline float leafGap(const PlaneLeaf& leaf, int j, float vx, float vy, float vz)
 {
     float x = leaf.nx[j] * vx;
     float y = leaf.ny[j] * vy;
@@ -71,7 +68,7 @@ inline float leafGap(const SearchLeaf& leaf, int j, float vx, float vy, float vz
     return std::fabs(s) - leaf.hw[j];
 }
 
-void leafGapsPortable(const SearchLeaf& leaf, const float* v, float* gap)
+void leafGapsPortable(const PlaneLeaf& leaf, const float* v, float* gap)
 {
     float vx = v[0] - leaf.px;
     float vy = v[1] - leaf.py;
@@ -81,12 +78,12 @@ void leafGapsPortable(const SearchLeaf& leaf, const float* v, float* gap)
 }
 
 struct Portable {
-    static unsigned nodeBounds(const SearchNode& node, const QueryBox& box, float limit, float* lb,
+    static unsigned nodeBounds(const PlaneNode& node, const QueryBox& box, float limit, float* lb,
                                float* allow)
     {
         return nodeBoundsPortable(node, box, limit, lb, allow);
     }
-    static unsigned leafMask(const SearchLeaf& leaf, float vx, float vy, float vz,
+    static unsigned leafMask(const PlaneLeaf& leaf, float vx, float vy, float vz,
                              float threshold)
     {
         unsigned mask = 0;
@@ -95,7 +92,7 @@ struct Portable {
                 mask |= 1u << j;
         return mask;
     }
-    static bool leafAny(const SearchLeaf& leaf, const SearchPacket& packet, float allow)
+    static bool leafAny(const PlaneLeaf& leaf, const PlanePacket& packet, float allow)
     {
         for (int q = 0; q < packet.count; ++q)
             if (leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
@@ -105,7 +102,7 @@ struct Portable {
     }
 };
 
-void searchPacketPortable(const SearchIndex& index, const Mesh& mesh, SearchPacket& packet,
+void searchPacketPortable(const PlaneIndex& index, const Mesh& mesh, PlanePacket& packet,
                           std::vector<StackEntry>& stack)
 {
     searchPacketWith<Portable>(index, mesh, packet, stack);
@@ -113,9 +110,9 @@ void searchPacketPortable(const SearchIndex& index, const Mesh& mesh, SearchPack
 
 } // namespace
 
-const SearchKernels& portableSearchKernels()
+const PlaneKernels& portablePlaneKernels()
 {
-    static const SearchKernels kernels{nodeBoundsPortable, leafGapsPortable, Portable::leafMask,
+    static const PlaneKernels kernels{nodeBoundsPortable, leafGapsPortable, Portable::leafMask,
                                        Portable::leafAny, searchPacketPortable, "portable"};
     return kernels;
 }

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "compare.h"
 #include "ply/ply_mesh.h"
-#include "search.h"
-#include "search_index.h"
-#include "search_kernels.h"
+#include "qem/comparison.h"
+#include "qem/index/kernels.h"
+#include "qem/index/plane_index.h"
+#include "qem/normalize.h"
+#include "qem/plane_distance.h"
+#include "qem/plane_search.h"
 
 namespace {
 
@@ -264,9 +266,15 @@ void withThreads(int threads, F body)
 std::vector<bool> kernelChoices()
 {
     std::vector<bool> portable{true};
-    if (avx2SearchKernels())
+    if (avx2PlaneKernels())
         portable.push_back(false);
     return portable;
+}
+
+bool indexApplies(const Mesh& from, const Mesh& to)
+{
+    return to.faces.size() > std::size_t(kLanes) && inPlaneIndexDomain(to) &&
+           inPlaneIndexDomain(from.vertices);
 }
 
 // Every search path against the reference, at 1 and 2 threads.
@@ -277,12 +285,14 @@ void expectAllPathsExact(const Mesh& from, const Mesh& to, const std::string& na
         withThreads(threads, [&] {
             std::string at = name + " at " + std::to_string(threads) + " threads";
             std::vector<float> best;
-            nearestPlaneDistances(from, to, best);
+            NearestPlaneSearch(to).distances(from.vertices, best);
             expectBits(expected, best, at + ", default path");
-            if (!searchIndexApplies(from, to))
+            if (!indexApplies(from, to))
                 return;
+            const PlaneIndex index = buildPlaneIndex(to);
             for (bool portable : kernelChoices()) {
-                nearestPlaneDistancesIndexed(from, to, best, portable);
+                nearestPlaneDistancesIndexed(index, to, from.vertices, best,
+                                             portable ? portablePlaneKernels() : *avx2PlaneKernels());
                 expectBits(expected, best, at + (portable ? ", portable" : ", avx2"));
             }
         });
@@ -295,7 +305,7 @@ TEST_P(SearchCase, MatchesExhaustiveBitForBit)
     for (unsigned seed : {1u, 2u}) {
         std::mt19937 rng(seed);
         Pair pair = GetParam().make(rng);
-        ASSERT_TRUE(searchIndexApplies(pair.from, pair.to));
+        ASSERT_TRUE(indexApplies(pair.from, pair.to));
         expectAllPathsExact(pair.from, pair.to, GetParam().name + " seed " + std::to_string(seed));
     }
 }
@@ -304,7 +314,7 @@ TEST_P(SearchCase, MatchesExhaustiveBitForBit)
 // `points` inside it, checking each bound against each face beneath it.
 class BoundChecker {
 public:
-    BoundChecker(const SearchIndex& index, const Mesh& mesh, const SearchKernels& kernels)
+    BoundChecker(const PlaneIndex& index, const Mesh& mesh, const PlaneKernels& kernels)
         : index_(index), mesh_(mesh), kernels_(kernels)
     {
     }
@@ -325,7 +335,7 @@ private:
     {
         if (child >= 0)
             return checkNode(child);
-        const SearchLeaf& leaf = index_.leaves[std::size_t(~child)];
+        const PlaneLeaf& leaf = index_.leaves[std::size_t(~child)];
         float least = HUGE_VALF;
         for (const Vector3& v : *points_) {
             float gap[kLanes];
@@ -337,7 +347,7 @@ private:
             });
             for (int j = 0; j < kLanes; ++j) {
                 // The filter at best = value must admit the face.
-                float value = faceValue(v, mesh_, leaf.face[j]);
+                float value = facePlaneDistance(v, mesh_, leaf.face[j]);
                 float threshold = leafThreshold(value, allow);
                 violation(!(gap[j] <= threshold), [&] {
                     return "leaf gap " + str(gap[j]) + " of face " +
@@ -353,7 +363,7 @@ private:
 
     float checkNode(std::int32_t id)
     {
-        const SearchNode& node = index_.nodes[std::size_t(id)];
+        const PlaneNode& node = index_.nodes[std::size_t(id)];
         float lb[kLanes], allow[kLanes];
         kernels_.nodeBounds(node, box_, 0.0f, lb, allow);
         expectMaskContract(lb, node.count, [&](float limit) {
@@ -411,18 +421,18 @@ public:
 
 private:
 
-    const SearchIndex& index_;
+    const PlaneIndex& index_;
     const Mesh& mesh_;
-    const SearchKernels& kernels_;
+    const PlaneKernels& kernels_;
     QueryBox box_{};
     const std::vector<Vector3>* points_ = nullptr;
 };
 
 // Boxes around queries on and near the faces (where values are rounding
 // noise) and random ones, each with its corners and some inner points.
-void checkBounds(const Mesh& to, const SearchKernels& kernels, std::mt19937& rng, float scale)
+void checkBounds(const Mesh& to, const PlaneKernels& kernels, std::mt19937& rng, float scale)
 {
-    const SearchIndex index = buildSearchIndex(to);
+    const PlaneIndex index = buildPlaneIndex(to);
     BoundChecker checker(index, to, kernels);
     std::vector<Vector3> centres = onFaces(rng, to, 12, scale * 1e-6f);
     for (const Vector3& c : inCube(rng, 4, 0, scale))
@@ -431,7 +441,7 @@ void checkBounds(const Mesh& to, const SearchKernels& kernels, std::mt19937& rng
     // term of the allowance covers the rounding, moved off the faces' plane by
     // a few units of rounding.
     for (std::size_t l = 0; l < index.leaves.size(); l += 1 + index.leaves.size() / 24) {
-        const SearchLeaf& leaf = index.leaves[l];
+        const PlaneLeaf& leaf = index.leaves[l];
         for (float k : {-3.0f, 0.0f, 2.0f})
             centres.push_back({leaf.px + k * 0x1p-24f * scale * leaf.nx[0],
                                leaf.py + k * 0x1p-24f * scale * leaf.ny[0],
@@ -462,12 +472,12 @@ class SearchBounds : public ::testing::TestWithParam<std::tuple<Case, bool>> {};
 TEST_P(SearchBounds, HoldForEveryFaceBeneath)
 {
     const auto& [c, portable] = GetParam();
-    const SearchKernels* kernels = portable ? &portableSearchKernels() : avx2SearchKernels();
+    const PlaneKernels* kernels = portable ? &portablePlaneKernels() : avx2PlaneKernels();
     if (!kernels)
         GTEST_SKIP() << "this CPU has no AVX2";
     std::mt19937 rng(7);
     Pair pair = c.make(rng);
-    ASSERT_TRUE(searchIndexApplies(pair.from, pair.to));
+    ASSERT_TRUE(indexApplies(pair.from, pair.to));
     float scale = 0;
     for (const Vector3& v : pair.to.vertices)
         scale = std::max({scale, std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
@@ -475,18 +485,18 @@ TEST_P(SearchBounds, HoldForEveryFaceBeneath)
 }
 
 // The two kernel sets compute the same bits, not only valid bounds.
-TEST(SearchKernels, Avx2MatchesPortableBitForBit)
+TEST(PlaneKernels, Avx2MatchesPortableBitForBit)
 {
-    const SearchKernels* avx2 = avx2SearchKernels();
+    const PlaneKernels* avx2 = avx2PlaneKernels();
     if (!avx2)
         GTEST_SKIP() << "this CPU has no AVX2";
-    const SearchKernels& portable = portableSearchKernels();
+    const PlaneKernels& portable = portablePlaneKernels();
     std::mt19937 rng(3);
     Mesh to = soup(rng, 3000, 0, 50);
-    const SearchIndex index = buildSearchIndex(to);
+    const PlaneIndex index = buildPlaneIndex(to);
     for (int trial = 0; trial < 200; ++trial) {
-        const SearchNode& node = index.nodes[rng() % index.nodes.size()];
-        const SearchLeaf& leaf = index.leaves[rng() % index.leaves.size()];
+        const PlaneNode& node = index.nodes[rng() % index.nodes.size()];
+        const PlaneLeaf& leaf = index.leaves[rng() % index.leaves.size()];
         Vector3 c = randomPoint(rng, 0, 60);
         QueryBox box{{c.x, c.y, c.z}, {c.x + 1, c.y + 2, c.z}};
         float lb1[kLanes], lb2[kLanes], a1[kLanes], a2[kLanes];
@@ -506,19 +516,19 @@ TEST(SearchKernels, Avx2MatchesPortableBitForBit)
 // leafAny is the traversal's shortcut for "some query has a lane in
 // leafMask": both kernel sets, with thresholds just at, below and above the
 // smallest gap of each query.
-TEST(SearchKernels, LeafAnyAgreesWithLeafMask)
+TEST(PlaneKernels, LeafAnyAgreesWithLeafMask)
 {
     std::mt19937 rng(23);
     Mesh to = soup(rng, 2000, 0, 50);
-    const SearchIndex index = buildSearchIndex(to);
-    std::vector<const SearchKernels*> sets{&portableSearchKernels()};
-    if (avx2SearchKernels())
-        sets.push_back(avx2SearchKernels());
+    const PlaneIndex index = buildPlaneIndex(to);
+    std::vector<const PlaneKernels*> sets{&portablePlaneKernels()};
+    if (avx2PlaneKernels())
+        sets.push_back(avx2PlaneKernels());
     int admitted = 0, trials = 0;
     for (int trial = 0; trial < 600; ++trial) {
-        const SearchLeaf& leaf = index.leaves[rng() % index.leaves.size()];
+        const PlaneLeaf& leaf = index.leaves[rng() % index.leaves.size()];
         const float allow = uniform(rng, 0, 2);
-        SearchPacket packet;
+        PlanePacket packet;
         packet.count = 1 + int(rng() % kMaxPacket);
         const int nudge = int(rng() % 3) - 1;
         for (int q = 0; q < kMaxPacket; ++q) {
@@ -526,7 +536,7 @@ TEST(SearchKernels, LeafAnyAgreesWithLeafMask)
             packet.y[q] = leaf.py + uniform(rng, -3, 3);
             packet.z[q] = leaf.pz + uniform(rng, -3, 3);
             float v[3] = {packet.x[q], packet.y[q], packet.z[q]}, gap[kLanes];
-            portableSearchKernels().leafGaps(leaf, v, gap);
+            portablePlaneKernels().leafGaps(leaf, v, gap);
             float least = *std::min_element(gap, gap + kLanes);
             // The bests on either side of the one whose threshold reaches the
             // least gap; the traversal marks slots past the count with -inf.
@@ -539,7 +549,7 @@ TEST(SearchKernels, LeafAnyAgreesWithLeafMask)
             float best = nudge < 0 ? below : nudge > 0 ? std::nextafter(above, HUGE_VALF) : above;
             packet.best[q] = q < packet.count ? best : -HUGE_VALF;
         }
-        for (const SearchKernels* kernels : sets) {
+        for (const PlaneKernels* kernels : sets) {
             bool expected = false;
             for (int q = 0; q < packet.count; ++q)
                 expected |= kernels->leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
@@ -569,7 +579,7 @@ TEST(SearchFaceValue, IsTheReferenceStep)
         if (i % 10 == 2)
             one.faces[0].normal = specials[std::size_t(i / 10 % 4)];
         Vector3 v = i % 10 == 3 ? specials[std::size_t(i / 10 % 4)] : randomPoint(rng, 0, 20);
-        float value = faceValue(v, one, 0);
+        float value = facePlaneDistance(v, one, 0);
         float expected = nearestPlaneDistance(v, one);
         if (value < kFarDistance)
             EXPECT_TRUE(sameBits(value, expected)) << i;
@@ -596,7 +606,7 @@ TEST(SearchFallback, NonFiniteAndOutOfRangeInputs)
         case 4: q[41].x = -inf; break;
         case 5: to.vertices[3].x = 1e33f; break;
         }
-        EXPECT_FALSE(searchIndexApplies(pointsOnly(q), to)) << variant;
+        EXPECT_FALSE(indexApplies(pointsOnly(q), to)) << variant;
         expectAllPathsExact(pointsOnly(q), to, "variant " + std::to_string(variant));
     }
 }
@@ -612,7 +622,7 @@ TEST(SearchDegenerate, ZeroNormalFacesGiveZeroEverywhere)
     Mesh from = pointsOnly(inCube(rng, 500, 0, 15));
     expectAllPathsExact(from, to, "degenerate");
     std::vector<float> best;
-    nearestPlaneDistances(from, to, best);
+    NearestPlaneSearch(to).distances(from.vertices, best);
     EXPECT_TRUE(std::all_of(best.begin(), best.end(), [](float b) { return b == 0.0f; }));
 }
 
@@ -635,17 +645,17 @@ TEST(SearchIndexBuild, SameBytesAtAnyThreadCount)
     std::mt19937 rng(19);
     const Mesh to = torus(rng, 240, 120, 0, 30, 0.2f);
     ASSERT_GT(to.faces.size(), 50000u);
-    SearchIndex one;
-    withThreads(1, [&] { one = buildSearchIndex(to); });
+    PlaneIndex one;
+    withThreads(1, [&] { one = buildPlaneIndex(to); });
     for (int threads : {2, 3}) {
-        SearchIndex many;
-        withThreads(threads, [&] { many = buildSearchIndex(to); });
+        PlaneIndex many;
+        withThreads(threads, [&] { many = buildPlaneIndex(to); });
         ASSERT_EQ(one.nodes.size(), many.nodes.size());
         ASSERT_EQ(one.leaves.size(), many.leaves.size());
         EXPECT_EQ(std::memcmp(one.nodes.data(), many.nodes.data(),
-                              one.nodes.size() * sizeof(SearchNode)), 0) << threads;
+                              one.nodes.size() * sizeof(PlaneNode)), 0) << threads;
         EXPECT_EQ(std::memcmp(one.leaves.data(), many.leaves.data(),
-                              one.leaves.size() * sizeof(SearchLeaf)), 0) << threads;
+                              one.leaves.size() * sizeof(PlaneLeaf)), 0) << threads;
     }
 }
 

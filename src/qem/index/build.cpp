@@ -1,10 +1,12 @@
-#include "search_index.h"
+#include "qem/index/plane_index.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
 #include <utility>
+
+#include "geometry/box.h"
 
 namespace {
 
@@ -62,7 +64,7 @@ OffsetRange offsetRange(const FaceRecord& face, const float p[3])
 
 class Builder {
 public:
-    Builder(const Mesh& mesh, SearchIndex& index)
+    Builder(const Mesh& mesh, PlaneIndex& index)
         : mesh_(mesh), index_(index), count_(std::uint32_t(mesh.faces.size())),
           // Left uninitialised: the first write to each page happens in the
           // parallel loops below, not serially in a constructor.
@@ -191,7 +193,7 @@ private:
     // In double, d_i and each product and sum round with relative error ud:
     // at most 6 ud of mag_j below, covered by the margin 2^-48 mag_j, and the
     // float results round outwards.
-    static void deriveOffsets(const SearchNode& node, Summary& out)
+    static void deriveOffsets(const PlaneNode& node, Summary& out)
     {
         double lo = HUGE_VAL, hi = -HUGE_VAL, rad = 0.0;
         for (int j = 0; j < node.count; ++j) {
@@ -256,7 +258,7 @@ private:
                 lane = leafSummaries_[leaf];
             } else
                 child = buildNode(parts[j].first, parts[j].second, lane);
-            SearchNode& node = index_.nodes[std::size_t(self)];
+            PlaneNode& node = index_.nodes[std::size_t(self)];
             node.px[j] = lane.p[0], node.py[j] = lane.p[1], node.pz[j] = lane.p[2];
             node.nlox[j] = lane.nlo[0], node.nhix[j] = lane.nhi[0];
             node.nloy[j] = lane.nlo[1], node.nhiy[j] = lane.nhi[1];
@@ -270,7 +272,7 @@ private:
                 out.nhi[i] = std::max(out.nhi[i], lane.nhi[i]);
             }
         }
-        SearchNode& node = index_.nodes[std::size_t(self)];
+        PlaneNode& node = index_.nodes[std::size_t(self)];
         node.count = count;
         for (int i = 0; i < 3; ++i)
             out.p[i] = out.lo[i] * 0.5f + out.hi[i] * 0.5f;
@@ -283,7 +285,7 @@ private:
     // [olo, ohi] encloses each face's [omid - hw, omid + hw] (not only its
     // corner offsets): the leaf bound's analysis needs
     // |omid| + hw <= max(|olo|, |ohi|).
-    void makeLeaf(Range r, SearchLeaf& leaf, Summary& lane) const
+    void makeLeaf(Range r, PlaneLeaf& leaf, Summary& lane) const
     {
         FaceRecord records[kLanes];
         for (std::uint32_t i = r.first; i < r.second; ++i) {
@@ -341,7 +343,7 @@ private:
     }
 
     const Mesh& mesh_;
-    SearchIndex& index_;
+    PlaneIndex& index_;
     const std::uint32_t count_;
     // Split keys: the normal scaled by the mesh's radius and n . centroid.
     struct Item {
@@ -354,9 +356,37 @@ private:
 
 } // namespace
 
-SearchIndex buildSearchIndex(const Mesh& mesh)
+PlaneIndex buildPlaneIndex(const Mesh& mesh)
 {
-    SearchIndex index;
+    PlaneIndex index;
     Builder(mesh, index).build();
     return index;
+}
+
+namespace {
+
+// False for NaN as well.
+bool within(const Vector3& v, float limit)
+{
+    return std::fabs(v.x) <= limit && std::fabs(v.y) <= limit && std::fabs(v.z) <= limit;
+}
+
+} // namespace
+
+bool inPlaneIndexDomain(const std::vector<Vector3>& points)
+{
+    for (const Vector3& v : points)
+        if (!within(v, kMaxIndexedCoordinate))
+            return false;
+    return true;
+}
+
+bool inPlaneIndexDomain(const Mesh& mesh)
+{
+    if (!inPlaneIndexDomain(mesh.vertices))
+        return false;
+    for (const Face& f : mesh.faces)
+        if (!within(f.normal, kMaxIndexedNormalComponent))
+            return false;
+    return true;
 }

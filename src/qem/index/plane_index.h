@@ -1,7 +1,7 @@
 // A bounding-volume tree over the faces of a mesh in plane space.
 //
 // The value the search minimises for a face f with unit normal n and corners
-// c0, c1, c2 is min_k |n . (v - c_k)| (facePlaneDistance in compare.h). Relative to
+// c0, c1, c2 is min_k |n . (v - c_k)| (facePlaneDistance, plane_distance.h). Relative to
 // any point p,
 //     n . (v - c_k) = n . (v - p) - o_k,    o_k = n . (c_k - p),
 // which is linear in (n, o_k). So a set of faces whose normals lie in a box
@@ -28,35 +28,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "compare.h"
 #include "geometry/mesh.h"
 
 // The fast path's domain. Inside it nothing overflows or becomes NaN anywhere
 // in the reference expression or the bounds: |v - c| <= 2^101, so
 // |n . (v - c)| <= 3 * 2^109 and every product and sum of the bounds stays
 // below 2^115, far from FLT_MAX. Outside it the exhaustive loop is used.
-constexpr float kMaxSearchCoordinate = 0x1p100f;
-constexpr float kMaxSearchNormalComponent = 0x1p8f;
+constexpr float kMaxIndexedCoordinate = 0x1p100f;
+constexpr float kMaxIndexedNormalComponent = 0x1p8f;
 
-// facePlaneDistance (compare.h) of face `face` of `mesh`.
-inline float faceValue(const Vector3& v, const Mesh& mesh, std::uint32_t face)
-{
-    const Face& f = mesh.faces[face];
-    return facePlaneDistance(v, mesh.corner(f, 0), mesh.corner(f, 1), mesh.corner(f, 2), f.normal);
-}
-
-// The box of `points`; lo > hi when there are none. (Mesh's own box is not
-// this box after a scale by a factor below 1.)
-inline void pointBounds(const std::vector<Vector3>& points, float lo[3], float hi[3])
-{
-    for (int i = 0; i < 3; ++i)
-        lo[i] = HUGE_VALF, hi[i] = -HUGE_VALF;
-    for (const Vector3& v : points) {
-        lo[0] = std::min(lo[0], v.x), hi[0] = std::max(hi[0], v.x);
-        lo[1] = std::min(lo[1], v.y), hi[1] = std::max(hi[1], v.y);
-        lo[2] = std::min(lo[2], v.z), hi[2] = std::max(hi[2], v.z);
-    }
-}
+// Whether every coordinate of `points` lies in the domain above.
+bool inPlaneIndexDomain(const std::vector<Vector3>& points);
+// Whether every coordinate and every face normal of `mesh` does.
+bool inPlaneIndexDomain(const Mesh& mesh);
 
 constexpr int kLanes = 8;
 
@@ -64,7 +48,7 @@ constexpr int kLanes = 8;
 // beneath child[j]: their normals lie in [nlo, nhi] per axis, every corner
 // offset n . (c_k - p) (exact real) lies in [olo, ohi], and every
 // sum_i |c_k,i - p_i| |n_i| is at most rad. Lanes from `count` on are unused.
-struct alignas(32) SearchNode {
+struct alignas(32) PlaneNode {
     float px[kLanes], py[kLanes], pz[kLanes];
     float nlox[kLanes], nhix[kLanes];
     float nloy[kLanes], nhiy[kLanes];
@@ -80,7 +64,7 @@ struct alignas(32) SearchNode {
 // each corner offset n . (c_k - p) (exact real) lies in [omid - hw, omid + hw].
 // A leaf with fewer than 8 faces repeats its last face, which cannot change a
 // minimum.
-struct alignas(32) SearchLeaf {
+struct alignas(32) PlaneLeaf {
     // The filter reads p and the five arrays after it (3 cache lines).
     float px, py, pz, unused[kLanes - 3];
     float nx[kLanes], ny[kLanes], nz[kLanes];
@@ -91,17 +75,18 @@ struct alignas(32) SearchLeaf {
     std::uint32_t face[kLanes];
 };
 
-struct SearchIndex {
-    std::vector<SearchNode> nodes;  // nodes[0] is the root
-    std::vector<SearchLeaf> leaves;
+struct PlaneIndex {
+    std::vector<PlaneNode> nodes;  // nodes[0] is the root
+    std::vector<PlaneLeaf> leaves;
     bool zeroNormalFace = false;    // some face has normal (0, 0, 0)
 
     std::size_t bytes() const
     {
-        return nodes.size() * sizeof(SearchNode) + leaves.size() * sizeof(SearchLeaf);
+        return nodes.size() * sizeof(PlaneNode) + leaves.size() * sizeof(PlaneLeaf);
     }
 };
 
 // Builds the index over mesh.faces. Needs more than kLanes faces, all inside
-// the domain above (searchIndexApplies).
-SearchIndex buildSearchIndex(const Mesh& mesh);
+// the domain above (inPlaneIndexDomain). The index refers to the mesh's
+// vertices by index: it answers queries against this mesh only.
+PlaneIndex buildPlaneIndex(const Mesh& mesh);

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "compare.h"
 #include "helpers.h"
+#include "qem/comparison.h"
+#include "qem/normalize.h"
+#include "qem/plane_distance.h"
+#include "qem/qem_error.h"
 
 namespace {
 
@@ -101,7 +104,7 @@ TEST(PointToFace, SumsEveryVertexAndCountsBothSides)
 {
     Mesh a = meshOf({{0, 0, 1}, {0, 0, 2}, {0, 0, -3}});
     Mesh b = meshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
-    DirectedSum ab = pointToFace(a, b);
+    DirectedDistances ab = pointToFace(a, b);
     EXPECT_EQ(ab.vertexCount, 3u);
     EXPECT_EQ(ab.faceCount, 1u);
     EXPECT_EQ(ab.sum, 6.0f);

@@ -3,11 +3,14 @@
 // Exit status: 0 after a report (or --help, --version), 1 when a file cannot
 // be used or the report cannot be written, 2 for a wrong command line.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <utility>
 
-#include "compare.h"
+#include "cli/options.h"
 #include "ply/ply_mesh.h"
+#include "qem/comparison.h"
+#include "qem/normalize.h"
+#include "report/text_report.h"
 
 namespace {
 
@@ -19,19 +22,6 @@ const char* secondFileName = "";
 
 constexpr int kExitUnusableInput = 1;
 constexpr int kExitUsage = 2;
-
-const char kHelp[] =
-    "Usage: meshqem FIRST.ply SECOND.ply\n"
-    "\n"
-    "Reads two triangle meshes, centres both on their bounding boxes, scales the\n"
-    "first by 30 and the second to the same bounding-box diagonal, then sums for\n"
-    "every vertex of one mesh the distance to the nearest face plane of the other\n"
-    "(capped at 1000), in both directions, and prints the two sums and the\n"
-    "QEM Error (s12^2 + s21^2) / (vertices of both meshes).\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help   show this text\n"
-    "  --version    show the version\n";
 
 bool load(const char* fileName, Mesh& mesh)
 {
@@ -73,43 +63,28 @@ bool normalizeMeshes()
     return !failure.any();
 }
 
-// One direction of the comparison, with its three report lines.
-float reportPointToFace(const Mesh& from, const Mesh& to)
-{
-    DirectedSum directed = ::pointToFace(from, to);
-    std::printf("Number of vertecies of first mesh is %d\n", int(directed.vertexCount));
-    std::printf("Number of faces of second mesh is %d\n", int(directed.faceCount));
-    std::printf("Result of Point to Face is %f\n", directed.sum);
-    return directed.sum;
-}
-
-float qemError()
-{
-    float s12 = reportPointToFace(firstMesh, secondMesh);
-    float s21 = reportPointToFace(secondMesh, firstMesh);
-    return ::qemError(s12, s21, firstMesh.vertexCount(), secondMesh.vertexCount());
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        std::fputs(kHelp, stdout);
+    const Options options = parseOptions(argc, argv);
+    switch (options.action) {
+    case Options::Action::help:
+        std::fputs(kHelpText, stdout);
         return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    case Options::Action::version:
         std::puts("meshqem " MESHQEM_VERSION);
         return 0;
-    }
-    if (argc <= 2) {
-        std::printf("Not enough arguments, enter two ply file names");
+    case Options::Action::usage:
+        std::fputs(kUsageText, stdout);
         return kExitUsage;
+    case Options::Action::compare:
+        break;
     }
 
     // Both files are read and checked, so that one run reports every problem.
-    firstFileName = argv[1];
-    secondFileName = argv[2];
+    firstFileName = options.firstFileName;
+    secondFileName = options.secondFileName;
     bool firstLoaded = load(firstFileName, firstMesh);
     bool secondLoaded = load(secondFileName, secondMesh);
     if (!firstLoaded || !secondLoaded)
@@ -121,9 +96,8 @@ int main(int argc, char** argv)
     warnAboutDegenerateFaces(firstFileName, firstMesh, secondFileName);
     warnAboutDegenerateFaces(secondFileName, secondMesh, firstFileName);
 
-    float q = qemError();
-    std::printf("QEM Error is %f\n", q);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const Comparison comparison = compareMeshes(firstMesh, secondMesh);
+    if (!writeTextReport(comparison, stdout) || std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::perror("meshqem: cannot write the report");
         return kExitUnusableInput;
     }

@@ -1,9 +1,6 @@
-#include "compare.h"
+#include "qem/normalize.h"
 
 #include <cmath>
-#include <vector>
-
-#include "search.h"
 
 float boxDiagonal(const Vector3& minCorner, const Vector3& maxCorner)
 {
@@ -41,36 +38,4 @@ NormalizeFailure normalizeMeshes(Mesh& first, Mesh& second)
     if (!failure.any())
         second.scale(d1 / d2);
     return failure;
-}
-
-float nearestPlaneDistance(const Vector3& v, const Mesh& mesh)
-{
-    float best = kFarDistance;
-    for (const Face& face : mesh.faces) {
-        float d = facePlaneDistance(v, mesh.corner(face, 0), mesh.corner(face, 1),
-                                    mesh.corner(face, 2), face.normal);
-        if (d < best)
-            best = d;
-    }
-    return best;
-}
-
-DirectedSum pointToFace(const Mesh& from, const Mesh& to)
-{
-    // The search may use threads; the sum stays in vertex order on one.
-    std::vector<float> best;
-    nearestPlaneDistances(from, to, best);
-    float sum = 0.0f;
-    for (float b : best)
-        sum = sum + b;
-    return {from.vertexCount(), to.faceCount(), sum};
-}
-
-float qemError(float s12, float s21, std::size_t n1, std::size_t n2)
-{
-    if (n1 == 0 && n2 == 0)
-        return 0.0f;
-    float s12Squared = s12 * s12;
-    float s21Squared = s21 * s21;
-    return float((double(s12Squared) + double(s21Squared)) / double(n1 + n2));
 }

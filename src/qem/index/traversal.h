@@ -1,15 +1,20 @@
 // The traversal of one packet, written once and compiled per instruction set:
-// search_kernels.cpp instantiates it with the portable bounds and
-// search_avx2.cpp, inside its AVX2 target region, with the AVX2 ones. K is a
-// type local to each file, so the two instantiations never merge.
+// kernels_portable.cpp instantiates it with the portable bounds and
+// kernels_avx2.cpp, inside its AVX2 target region, with the AVX2 ones.
+//
+// Everything here has internal linkage (an unnamed namespace in a header that
+// only those two files include): each file gets its own copy, compiled for its
+// own instruction set. With external linkage the linker would keep one copy of
+// a helper such as prefetch<PlaneNode>, possibly the AVX2 one, for both, and a
+// CPU without AVX2 would fault in the portable path.
 //
 // K provides
-//   static unsigned nodeBounds(const SearchNode&, const QueryBox&, float limit,
+//   static unsigned nodeBounds(const PlaneNode&, const QueryBox&, float limit,
 //                              float* lb, float* allow);
-//   static unsigned leafMask(const SearchLeaf&, float vx, float vy, float vz,
+//   static unsigned leafMask(const PlaneLeaf&, float vx, float vy, float vz,
 //                            float threshold);
-//   static bool leafAny(const SearchLeaf&, const SearchPacket&, float allow);
-// as in SearchKernels (search_kernels.h).
+//   static bool leafAny(const PlaneLeaf&, const PlanePacket&, float allow);
+// as in PlaneKernels (kernels.h).
 //
 // Why the result is the exhaustive minimum bit for bit: inside the index's
 // domain no face value is NaN, so the exhaustive loop returns
@@ -27,10 +32,12 @@
 #include <cstddef>
 #include <vector>
 
-#include "compare.h"
-#include "search_kernels.h"
+#include "qem/index/kernels.h"
+#include "qem/plane_distance.h"
 
-constexpr std::size_t kLeafFilterBytes = offsetof(SearchLeaf, corner);
+namespace {
+
+constexpr std::size_t kLeafFilterBytes = offsetof(PlaneLeaf, corner);
 
 template <class T>
 inline void prefetch(const T* object, std::size_t bytes = sizeof(T))
@@ -40,7 +47,7 @@ inline void prefetch(const T* object, std::size_t bytes = sizeof(T))
 }
 
 template <class K>
-void searchPacketWith(const SearchIndex& index, const Mesh& mesh, SearchPacket& packet,
+void searchPacketWith(const PlaneIndex& index, const Mesh& mesh, PlanePacket& packet,
                       std::vector<StackEntry>& stack)
 {
     QueryBox box;
@@ -70,7 +77,7 @@ void searchPacketWith(const SearchIndex& index, const Mesh& mesh, SearchPacket& 
         if (entry.lb > maxBest)
             continue;
         if (entry.child >= 0) {
-            const SearchNode& node = index.nodes[std::size_t(entry.child)];
+            const PlaneNode& node = index.nodes[std::size_t(entry.child)];
             float lb[kLanes], allow[kLanes];
             unsigned mask = K::nodeBounds(node, box, maxBest, lb, allow);
             // Pushed highest bound first, so the most promising child is next.
@@ -93,7 +100,7 @@ void searchPacketWith(const SearchIndex& index, const Mesh& mesh, SearchPacket& 
             }
             continue;
         }
-        const SearchLeaf& leaf = index.leaves[std::size_t(~entry.child)];
+        const PlaneLeaf& leaf = index.leaves[std::size_t(~entry.child)];
         // Most leaves hold no candidate for any query of the packet: one
         // branch for all of them, and the per-query masks only when needed.
         if (!K::leafAny(leaf, packet, entry.allow))
@@ -137,3 +144,5 @@ void searchPacketWith(const SearchIndex& index, const Mesh& mesh, SearchPacket& 
         }
     }
 }
+
+} // namespace

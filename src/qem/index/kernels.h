@@ -5,7 +5,7 @@
 // a fused intrinsic), so they return the same bits.
 //
 // Rounding-error analysis. u = 2^-24 (float), ud = 2^-53 (double). All inputs
-// lie in the domain of search_index.h, so nothing overflows and no NaN arises;
+// lie in the domain of plane_index.h, so nothing overflows and no NaN arises;
 // underflow only adds absolute errors, handled by the last term of A below.
 //
 // 1. The reference value of corner k. e_i = fl(v_i - c_i) = (v_i - c_i)(1+d_i),
@@ -52,26 +52,27 @@
 //    g <= fl(best + A): one rounding per query instead of a subtraction per
 //    face and query, and no face that could beat or tie best is left out.
 //
-// search_test checks the node bounds and the leaf gaps directly against every
+// plane_index_test checks the node bounds and the leaf gaps directly against every
 // face beneath them.
 #pragma once
 
-#include "search_index.h"
-
+#include <cfloat>
 #include <vector>
 
-// A box of query points, corners included.
-struct QueryBox {
-    float lo[3];
-    float hi[3];
-};
+#include "qem/index/plane_index.h"
+#include "query/packets.h"
+
+// The allowance A of analysis 2 and 3: fl(fl(kAllowanceFactor fl(M_c + rad))
+// + kAllowanceFloor). Both kernel sets take it from here.
+constexpr float kAllowanceFactor = 0x1p-20f;  // 16 u
+constexpr float kAllowanceFloor = FLT_MIN;    // 2^-126, covers every underflow
 
 // Up to kMaxPacket queries, neighbours on a space-filling curve, searched
 // together: one traversal with bounds over their box, each leaf filtered for
 // each of them.
 constexpr int kMaxPacket = 32;
 
-struct SearchPacket {
+struct PlanePacket {
     float x[kMaxPacket], y[kMaxPacket], z[kMaxPacket];
     float best[kMaxPacket];  // out
     int count;
@@ -82,37 +83,37 @@ struct SearchPacket {
 inline float leafThreshold(float best, float allow) { return best + allow; }
 
 struct StackEntry {
-    std::int32_t child;  // as SearchNode::child
+    std::int32_t child;  // as PlaneNode::child
     float lb;            // the bound that admitted it, rechecked when popped
     float allow;         // the allowance for a leaf
 };
 
-struct SearchKernels {
+struct PlaneKernels {
     // For each lane j < node.count: lb[j] bounds from below the value of every
     // face beneath child j for every query in `box`, and allow[j] is the
     // allowance A that the leaf filter needs for a leaf child. Returns the
     // mask of lanes j < node.count with lb[j] <= limit.
-    unsigned (*nodeBounds)(const SearchNode& node, const QueryBox& box, float limit, float* lb,
+    unsigned (*nodeBounds)(const PlaneNode& node, const QueryBox& box, float limit, float* lb,
                            float* allow);
     // The gaps g[j] of a query v inside a box for which the parent lane's
-    // nodeBounds gave the allowance A: faceValue(v, face j) <= best implies
+    // nodeBounds gave the allowance A: facePlaneDistance(v, face j) <= best implies
     // g[j] <= fl(best + A).
-    void (*leafGaps)(const SearchLeaf& leaf, const float* v, float* gap);
+    void (*leafGaps)(const PlaneLeaf& leaf, const float* v, float* gap);
     // The lanes j with leafGaps(v)[j] <= threshold, from v' = v - p already
     // formed as (fl(v.x - leaf.px), ...): the traversal's inner test, with
     // threshold = fl(best + A).
-    unsigned (*leafMask)(const SearchLeaf& leaf, float vx, float vy, float vz, float threshold);
+    unsigned (*leafMask)(const PlaneLeaf& leaf, float vx, float vy, float vz, float threshold);
     // Whether leafMask with leafThreshold(best, allow) is non-zero for some
     // query of the packet: one branch for the leaves that hold no candidate
     // (94 % of those visited on real scans).
-    bool (*leafAny)(const SearchLeaf& leaf, const SearchPacket& packet, float allow);
+    bool (*leafAny)(const PlaneLeaf& leaf, const PlanePacket& packet, float allow);
     // Fills packet.best with nearestPlaneDistance of each query against
     // `mesh`, indexed by `index` (which must not have a zero-normal face).
-    void (*searchPacket)(const SearchIndex& index, const Mesh& mesh, SearchPacket& packet,
+    void (*searchPacket)(const PlaneIndex& index, const Mesh& mesh, PlanePacket& packet,
                          std::vector<StackEntry>& stack);
     const char* name;
 };
 
-const SearchKernels& portableSearchKernels();
+const PlaneKernels& portablePlaneKernels();
 // Null when the CPU lacks AVX2.
-const SearchKernels* avx2SearchKernels();
+const PlaneKernels* avx2PlaneKernels();

@@ -3,14 +3,16 @@
 // __attribute__((target("avx2")))), the rest of the binary for the baseline
 // x86-64, and these run only after __builtin_cpu_supports("avx2"). Headers
 // are included before the pragma so that no inline function or template
-// they define is compiled for AVX2 and then shared with baseline code.
+// they define is compiled for AVX2 and then shared with baseline code;
+// traversal.h, included after it, gives everything it defines internal
+// linkage for the same reason.
 //
 // Each line mirrors one statement of the portable kernels in
-// search_kernels.cpp, with the same operand order for min/max
+// kernels_portable.cpp, with the same operand order for min/max
 // (_mm256_max_ps(a, b) is a > b ? a : b, as maxf there), so both return the
 // same bits. No fused multiply-add: the fma target is not enabled and no
 // fmadd intrinsic is used.
-#include "search_kernels.h"
+#include "qem/index/kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 
@@ -20,7 +22,7 @@
 #include <immintrin.h>
 #include <vector>
 
-#include "compare.h"
+#include "qem/plane_distance.h"
 
 // clang ignores GCC's target pragma and needs its own form.
 #if defined(__clang__)
@@ -30,13 +32,13 @@
 #pragma GCC target("avx2")
 #endif
 
-#include "search_traversal.h"
+#include "qem/index/traversal.h"
 
 namespace {
 
 inline __m256 absps(__m256 a) { return _mm256_andnot_ps(_mm256_set1_ps(-0.0f), a); }
 
-unsigned nodeBoundsAvx2(const SearchNode& node, const QueryBox& box, float limit, float* lb,
+unsigned nodeBoundsAvx2(const PlaneNode& node, const QueryBox& box, float limit, float* lb,
                         float* allow)
 {
     const float* p[3] = {node.px, node.py, node.pz};
@@ -68,8 +70,8 @@ unsigned nodeBoundsAvx2(const SearchNode& node, const QueryBox& box, float limit
     __m256 m = _mm256_add_ps(_mm256_add_ps(mag[0], mag[1]), mag[2]);
     m = _mm256_add_ps(m, _mm256_max_ps(absps(olo), absps(ohi)));
     __m256 a = _mm256_add_ps(m, _mm256_load_ps(node.rad));
-    a = _mm256_mul_ps(a, _mm256_set1_ps(0x1p-20f));
-    a = _mm256_add_ps(a, _mm256_set1_ps(FLT_MIN));
+    a = _mm256_mul_ps(a, _mm256_set1_ps(kAllowanceFactor));
+    a = _mm256_add_ps(a, _mm256_set1_ps(kAllowanceFloor));
     __m256 bound = _mm256_sub_ps(t, a);
     _mm256_storeu_ps(lb, bound);
     _mm256_storeu_ps(allow, a);
@@ -78,7 +80,7 @@ unsigned nodeBoundsAvx2(const SearchNode& node, const QueryBox& box, float limit
     return mask & ((1u << node.count) - 1u);
 }
 
-inline __m256 leafLaneGaps(const SearchLeaf& leaf, float vx, float vy, float vz)
+inline __m256 leafLaneGaps(const PlaneLeaf& leaf, float vx, float vy, float vz)
 {
     __m256 x = _mm256_mul_ps(_mm256_load_ps(leaf.nx), _mm256_set1_ps(vx));
     __m256 y = _mm256_mul_ps(_mm256_load_ps(leaf.ny), _mm256_set1_ps(vy));
@@ -88,7 +90,7 @@ inline __m256 leafLaneGaps(const SearchLeaf& leaf, float vx, float vy, float vz)
     return _mm256_sub_ps(absps(s), _mm256_load_ps(leaf.hw));
 }
 
-void leafGapsAvx2(const SearchLeaf& leaf, const float* v, float* gap)
+void leafGapsAvx2(const PlaneLeaf& leaf, const float* v, float* gap)
 {
     float vx = v[0] - leaf.px;
     float vy = v[1] - leaf.py;
@@ -97,12 +99,12 @@ void leafGapsAvx2(const SearchLeaf& leaf, const float* v, float* gap)
 }
 
 struct Avx2 {
-    static unsigned nodeBounds(const SearchNode& node, const QueryBox& box, float limit, float* lb,
+    static unsigned nodeBounds(const PlaneNode& node, const QueryBox& box, float limit, float* lb,
                                float* allow)
     {
         return nodeBoundsAvx2(node, box, limit, lb, allow);
     }
-    static unsigned leafMask(const SearchLeaf& leaf, float vx, float vy, float vz,
+    static unsigned leafMask(const PlaneLeaf& leaf, float vx, float vy, float vz,
                              float threshold)
     {
         __m256 gap = leafLaneGaps(leaf, vx, vy, vz);
@@ -112,7 +114,7 @@ struct Avx2 {
     // Queries in lanes, vectors of 8, faces one after the other: the same
     // operations per (face, query) as leafLaneGaps, so the same bits. Lanes
     // past packet.count have best = -inf and never pass.
-    static bool leafAny(const SearchLeaf& leaf, const SearchPacket& packet, float allow)
+    static bool leafAny(const PlaneLeaf& leaf, const PlanePacket& packet, float allow)
     {
         constexpr int kVectors = kMaxPacket / 8;
         static_assert(kMaxPacket % 8 == 0, "whole vectors of queries");
@@ -146,7 +148,7 @@ struct Avx2 {
     }
 };
 
-void searchPacketAvx2(const SearchIndex& index, const Mesh& mesh, SearchPacket& packet,
+void searchPacketAvx2(const PlaneIndex& index, const Mesh& mesh, PlanePacket& packet,
                       std::vector<StackEntry>& stack)
 {
     searchPacketWith<Avx2>(index, mesh, packet, stack);
@@ -160,9 +162,9 @@ void searchPacketAvx2(const SearchIndex& index, const Mesh& mesh, SearchPacket& 
 #pragma GCC pop_options
 #endif
 
-const SearchKernels* avx2SearchKernels()
+const PlaneKernels* avx2PlaneKernels()
 {
-    static const SearchKernels kernels{nodeBoundsAvx2, leafGapsAvx2, Avx2::leafMask,
+    static const PlaneKernels kernels{nodeBoundsAvx2, leafGapsAvx2, Avx2::leafMask,
                                        Avx2::leafAny, searchPacketAvx2, "avx2"};
     static const bool supported = __builtin_cpu_supports("avx2");
     return supported ? &kernels : nullptr;
@@ -170,6 +172,6 @@ const SearchKernels* avx2SearchKernels()
 
 #else
 
-const SearchKernels* avx2SearchKernels() { return nullptr; }
+const PlaneKernels* avx2PlaneKernels() { return nullptr; }
 
 #endif

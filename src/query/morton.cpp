@@ -1,0 +1,46 @@
+#include "query/morton.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "geometry/box.h"
+
+namespace {
+
+// The low 21 bits of x, spread to every third bit.
+std::uint64_t spreadBits(std::uint64_t x)
+{
+    x &= 0x1fffff;
+    x = (x | x << 32) & 0x1f00000000ffffULL;
+    x = (x | x << 16) & 0x1f0000ff0000ffULL;
+    x = (x | x << 8) & 0x100f00f00f00f00fULL;
+    x = (x | x << 4) & 0x10c30c30c30c30c3ULL;
+    x = (x | x << 2) & 0x1249249249249249ULL;
+    return x;
+}
+
+} // namespace
+
+std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
+{
+    float lo[3], hi[3];
+    pointBounds(points, lo, hi);
+    double scale[3];
+    for (int i = 0; i < 3; ++i) {
+        double extent = double(hi[i]) - lo[i];
+        scale[i] = extent > 0.0 ? double(0x1fffff) / extent : 0.0;
+    }
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const Vector3& v = points[i];
+        auto cell = [&](float x, int a) { return std::uint64_t((double(x) - lo[a]) * scale[a]); };
+        std::uint64_t code =
+            spreadBits(cell(v.x, 0)) | spreadBits(cell(v.y, 1)) << 1 | spreadBits(cell(v.z, 2)) << 2;
+        keyed[i] = {code, std::uint32_t(i)};
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::uint32_t> order(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i)
+        order[i] = keyed[i].second;
+    return order;
+}

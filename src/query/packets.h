@@ -1,0 +1,39 @@
+// What every engine's indexed search shares: the queries in Morton order, cut
+// into packets of neighbours, the packets spread over OpenMP threads.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "geometry/vector3.h"
+
+// A box of query points, corners included.
+struct QueryBox {
+    float lo[3];
+    float hi[3];
+};
+
+// Calls search(worker, queries, count) for consecutive packets of at most
+// `packetSize` entries of `order` (the indices of the queries it is to
+// answer), the packets dynamically spread over OpenMP threads. Each thread
+// makes one worker with makeWorker() for its scratch state. A packet's
+// results depend only on its queries, so they are the same at any thread
+// count; callers write one result per query and sum, if at all, on one
+// thread afterwards.
+template <class MakeWorker, class Search>
+void forEachPacket(const std::vector<std::uint32_t>& order, std::size_t packetSize,
+                   MakeWorker makeWorker, Search search)
+{
+    const std::ptrdiff_t packets = std::ptrdiff_t((order.size() + packetSize - 1) / packetSize);
+#pragma omp parallel
+    {
+        auto worker = makeWorker();
+#pragma omp for schedule(dynamic, 8)
+        for (std::ptrdiff_t k = 0; k < packets; ++k) {
+            std::size_t first = std::size_t(k) * packetSize;
+            search(worker, order.data() + first, std::min(packetSize, order.size() - first));
+        }
+    }
+}
