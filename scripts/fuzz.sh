@@ -10,7 +10,7 @@ seconds=${1:-60}
 jobs=${2:-1}
 
 scripts/install-deps.sh clang libclang-rt-14-dev libomp-14-dev
-cmake --preset fuzz
+cmake --preset fuzz -DMESHQEM_WERROR="${MESHQEM_WERROR:-OFF}"
 cmake --build --preset fuzz -j "$(nproc)"
 
 seeds=build/fuzz/seeds

@@ -30,6 +30,19 @@ TEST(Vector3, NormalizeLeavesZeroAndUnderflowingVectorsAlone)
     expectVector(v, 3.0f / 5.0f, 0, 4.0f / 5.0f);
 }
 
+// Each component divided by the length: multiplying by the reciprocal
+// 1 / len rounds twice and changes the last bit of these (the values were
+// found by search; the reciprocal form is given beside each).
+TEST(Vector3, NormalizeDividesByTheLengthNotByAReciprocal)
+{
+    Vector3 a{0x1.311662p+2f, 0x1.610284p+0f, 0x1.d33086p+0f};
+    a.normalize();
+    expectVector(a, 0x1.cd9c3ap-1f, 0x1.0b0f38p-2f, 0x1.617056p-2f);  // x * (1/len): 0x1.cd9c38p-1
+    Vector3 b{0x1.05383ep+2f, 0x1.e771e2p+0f, 0x1.023454p-1f};
+    b.normalize();
+    expectVector(b, 0x1.cd1cbap-1f, 0x1.ae39bep-2f, 0x1.c7ca2p-4f);  // x * (1/len): 0x1.cd1cbcp-1
+}
+
 TEST(Vector3, CrossFollowsArgumentOrder)
 {
     Vector3 out;

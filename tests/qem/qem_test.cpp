@@ -43,6 +43,19 @@ TEST(Normalize, CentresScalesFirstBy30AndMatchesTheSecondDiagonal)
     EXPECT_EQ(second.vertexAt(1), (Vector3{0.5f * factor, 0.5f * factor, 0.5f * factor}));
 }
 
+// The squares are summed x² + y² first, then + z²: the other two orders give
+// the float next to these (found by search), which changes the second
+// mesh's factor and every figure after it.
+TEST(Normalize, BoxDiagonalSumsTheSquaresInXYZOrder)
+{
+    const Vector3 origin{0, 0, 0};
+    EXPECT_EQ(boxDiagonal(origin, {0x1.3e570cp+2f, 0x1.6e7804p+2f, 0x1.fe2d6cp+1f}), 0x1.122f68p+3f);
+    EXPECT_EQ(boxDiagonal(origin, {0x1.20a0b4p+2f, 0x1.691f2cp+1f, 0x1.28cf1p+3f}), 0x1.56289ep+3f);
+    EXPECT_EQ(boxDiagonal(origin, {0x1.a16292p+2f, 0x1.04d396p+1f, 0x1.bcd3d2p+1f}), 0x1.ea98eap+2f);
+    // The differences are taken min - max, which only flips their signs.
+    EXPECT_EQ(boxDiagonal({0x1.3e570cp+2f, 0x1.6e7804p+2f, 0x1.fe2d6cp+1f}, origin), 0x1.122f68p+3f);
+}
+
 TEST(Normalize, RefusesAZeroDiagonalInsteadOfDividingByZero)
 {
     Mesh point = meshOf({{1, 2, 3}, {1, 2, 3}});
@@ -125,6 +138,11 @@ TEST(QemError, SquaresInFloatAndDividesInDouble)
     // 4097^2 rounds to 16785408 in float; + 1 and / 3 in double give
     // 5595136.33 (float 5595136.5), where a float sum would give 5595136.
     EXPECT_EQ(qemError(4097, 1, 2, 1), 5595136.5f);
+    // Squares formed in double instead of float give the float below these
+    // (found by search).
+    EXPECT_EQ(qemError(0x1.a742f6p+9f, 0x1.8819dap+7f, 32, 20), 0x1.c5bf94p+13f);
+    EXPECT_EQ(qemError(0x1.1c026p+9f, 0x1.c0b526p+8f, 10, 29), 0x1.a3dbd2p+13f);
+    EXPECT_EQ(qemError(0x1.719cbp+10f, 0x1.1bb07ep+9f, 32, 43), 0x1.0538cp+15f);
 }
 
 } // namespace
