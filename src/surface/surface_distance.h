@@ -1,0 +1,19 @@
+// The distance from a point to the surface of a mesh, and the exhaustive
+// search that defines it: every other surface search must return its bits.
+#pragma once
+
+#include <vector>
+
+#include "geometry/mesh.h"
+#include "surface/point_triangle.h"
+
+// The least pointTriangleDistanceSquared over every face of `mesh`, in face
+// order (a minimum of doubles that are never NaN, so the order does not
+// change it); +infinity when the mesh has no faces.
+double nearestSurfaceDistanceSquared(const Point3d& p, const Mesh& mesh);
+
+// out[i] = sqrt(nearestSurfaceDistanceSquared(points[i], mesh)), the points
+// split over OpenMP threads. The square root is correctly rounded and
+// monotone, so the minimum of the roots is the root of the minimum.
+void surfaceDistancesExhaustive(const std::vector<Point3d>& points, const Mesh& mesh,
+                                std::vector<double>& out);
