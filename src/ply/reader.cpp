@@ -1,12 +1,11 @@
-// Callback PLY reader. The whole file is parsed from one in-memory buffer (a
-// private read-only mapping for regular files, a heap copy otherwise), so every
-// read is a bounds-checked pointer comparison and nothing is read in pieces.
+// The public functions: a reader's life (open, header, handlers, body,
+// close) and the header introspection, with the body reader (still one class
+// here, its own module next). Mapping the file and the header are in file_map
+// and header.
 #include "ply/reader.h"
 
-#include <cerrno>
-#include <cfloat>
-#include <charconv>
 #include <cmath>
+#include <charconv>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -15,472 +14,15 @@
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <unordered_set>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "ply/header.h"
+#include "ply/reader_internal.h"
+#include "ply/saturating.h"
+#include "ply/text.h"
 
+namespace ply_reader {
 namespace {
-
-// Storage kinds behind the sixteen type names.
-enum class Scalar : unsigned char { I8, U8, I16, U16, I32, U32, F32, F64 };
-
-constexpr unsigned kScalarSize[] = {1, 1, 2, 2, 4, 4, 4, 8};
-constexpr const char* kScalarName[] = {"int8",  "uint8",  "int16",   "uint16",
-                                       "int32", "uint32", "float32", "float64"};
-constexpr double kScalarMin[] = {-128.0, 0.0, -32768.0, 0.0, -2147483648.0, 0.0};
-constexpr double kScalarMax[] = {127.0, 255.0, 32767.0, 65535.0, 2147483647.0, 4294967295.0};
-
-unsigned size_of(Scalar s) { return kScalarSize[static_cast<int>(s)]; }
-bool is_float(Scalar s) { return s == Scalar::F32 || s == Scalar::F64; }
-
-struct TypeName {
-    std::string_view name;
-    e_ply_type type;
-    Scalar scalar;
-};
-constexpr TypeName kTypeNames[] = {
-    {"char", PLY_CHAR, Scalar::I8},        {"uchar", PLY_UCHAR, Scalar::U8},
-    {"short", PLY_SHORT, Scalar::I16},     {"ushort", PLY_USHORT, Scalar::U16},
-    {"int", PLY_INT, Scalar::I32},         {"uint", PLY_UINT, Scalar::U32},
-    {"float", PLY_FLOAT, Scalar::F32},     {"double", PLY_DOUBLE, Scalar::F64},
-    {"int8", PLY_INT8, Scalar::I8},        {"uint8", PLY_UINT8, Scalar::U8},
-    {"int16", PLY_INT16, Scalar::I16},     {"uint16", PLY_UINT16, Scalar::U16},
-    {"int32", PLY_INT32, Scalar::I32},     {"uint32", PLY_UIN32, Scalar::U32},
-    {"float32", PLY_FLOAT32, Scalar::F32}, {"float64", PLY_FLOAT64, Scalar::F64},
-};
-
-const TypeName* find_type(std::string_view name) {
-    for (const TypeName& t : kTypeNames)
-        if (t.name == name) return &t;
-    return nullptr;
-}
-
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Saturating arithmetic for the size estimates: a saturated result is simply
-// "more than any file holds".
-std::uint64_t sat_mul(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t r;
-    return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
-}
-std::uint64_t sat_add(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t r;
-    return __builtin_add_overflow(a, b, &r) ? UINT64_MAX : r;
-}
-
-// Names and tokens in messages come from untrusted files: keep them short and
-// printable.
-std::string shown(std::string_view s) {
-    constexpr std::size_t kMax = 64;
-    std::string out;
-    for (std::size_t i = 0; i < s.size() && i < kMax; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c == 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    if (s.size() > kMax) out += "...";
-    return out;
-}
-
-void default_error_cb(p_ply, const char* message) { std::fprintf(stderr, "RPly: %s\n", message); }
-
-}  // namespace
-
-struct t_ply_property_ {
-    std::string name;
-    e_ply_type type;         // PLY_LIST for lists
-    e_ply_type length_type;  // lists only; equals value_type for scalars
-    e_ply_type value_type;   // the scalar type, or the list entry type
-    Scalar value;
-    Scalar length;
-    p_ply_read_cb read_cb = nullptr;
-    void* pdata = nullptr;
-    long idata = 0;
-};
-
-struct t_ply_element_ {
-    std::string name;
-    long ninstances = 0;
-    std::vector<t_ply_property_> properties;
-};
-
-struct t_ply_ {
-    enum class State { opened, header_read, finished };
-
-    p_ply_error_cb error_cb = default_error_cb;
-    long idata = 0;
-    void* pdata = nullptr;
-
-    const char* data = nullptr;
-    std::size_t size = 0;
-    std::vector<char> owned;  // file contents when not mapped
-    void* map = nullptr;
-    std::size_t map_size = 0;
-
-    State state = State::opened;
-    e_ply_storage_mode mode = PLY_DEFAULT;
-    std::size_t body = 0;  // offset of the first byte after the header
-    std::vector<t_ply_element_> elements;
-
-    ~t_ply_() {
-        if (map) munmap(map, map_size);
-    }
-};
-
-namespace {
-
-void report(p_ply ply, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void report(p_ply ply, const char* fmt, ...) {
-    va_list ap, ap2;
-    va_start(ap, fmt);
-    va_copy(ap2, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, ap);
-    va_end(ap);
-    std::string message(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-    if (n > 0) std::vsnprintf(message.data(), message.size() + 1, fmt, ap2);
-    va_end(ap2);
-    ply->error_cb(ply, message.c_str());
-}
-
-// ---------------------------------------------------------------- file input
-
-// Maps a regular file or, for anything else (pipes, character devices), reads
-// it to the end. Returns false without reporting.
-bool load_file(p_ply ply, const char* name) {
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
-        return false;
-    }
-    if (S_ISREG(st.st_mode) && st.st_size > 0) {
-        std::size_t size = static_cast<std::size_t>(st.st_size);
-        // Not populated up front: the pages of skipped fixed-size elements are
-        // then never read, which matters for files larger than memory.
-        void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED) {
-            madvise(map, size, MADV_SEQUENTIAL);
-            close(fd);
-            ply->map = map;
-            ply->map_size = size;
-            ply->data = static_cast<const char*>(map);
-            ply->size = size;
-            return true;
-        }
-    }
-    std::vector<char>& buf = ply->owned;
-    std::size_t used = 0;
-    buf.resize(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1
-                                                     : 65536);
-    for (;;) {
-        if (used == buf.size()) buf.resize(buf.size() * 2);
-        ssize_t got = read(fd, buf.data() + used, buf.size() - used);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            close(fd);
-            return false;
-        }
-        if (got == 0) break;
-        used += static_cast<std::size_t>(got);
-    }
-    close(fd);
-    buf.resize(used);
-    buf.shrink_to_fit();
-    ply->data = buf.data();
-    ply->size = used;
-    return true;
-}
-
-// ---------------------------------------------------------------- header
-
-struct HeaderLine {
-    std::vector<std::string_view> words;
-    std::size_t number = 0;
-    bool at_eof = false;  // no line was left
-};
-
-class HeaderScanner {
-public:
-    HeaderScanner(const char* data, std::size_t size) : data_(data), size_(size) {}
-
-    // Splits the next line into words; `pos()` is then just past its line end.
-    HeaderLine next() {
-        HeaderLine line;
-        line.number = ++line_number_;
-        if (pos_ >= size_) {
-            line.at_eof = true;
-            return line;
-        }
-        const char* begin = data_ + pos_;
-        const void* nl = std::memchr(begin, '\n', size_ - pos_);
-        std::size_t len = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - begin)
-                             : size_ - pos_;
-        pos_ += len + (nl ? 1 : 0);
-        std::size_t i = 0;
-        while (i < len) {
-            while (i < len && is_space(begin[i])) ++i;
-            std::size_t start = i;
-            while (i < len && !is_space(begin[i])) ++i;
-            if (i > start) line.words.emplace_back(begin + start, i - start);
-        }
-        return line;
-    }
-
-    std::size_t pos() const { return pos_; }
-
-private:
-    const char* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-    std::size_t line_number_ = 0;
-};
-
-// Names seen so far, for duplicate checks that stay linear on huge headers.
-// The views point into the file buffer, which outlives the header pass.
-struct HeaderNames {
-    std::unordered_set<std::string_view> elements;
-    std::unordered_set<std::string_view> properties;  // of the current element
-};
-
-// Names reach callers as C strings and are matched by value, so a control
-// character (a NUL above all) would make two different names look alike.
-bool check_name(p_ply ply, std::string_view name, std::size_t line_number) {
-    for (char c : name) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            report(ply, "Invalid character in the name '%s' in header line %zu", shown(name).c_str(),
-                   line_number);
-            return false;
-        }
-    }
-    return true;
-}
-
-bool parse_property(p_ply ply, const HeaderLine& line, HeaderNames& names) {
-    const auto& w = line.words;
-    if (ply->elements.empty()) {
-        report(ply, "Property declared before any element in header line %zu", line.number);
-        return false;
-    }
-    t_ply_element_& element = ply->elements.back();
-    t_ply_property_ property;
-    std::size_t name_at;
-    if (w.size() >= 2 && w[1] == "list") {
-        if (w.size() < 5) {
-            report(ply, "Incomplete list property declaration in header line %zu", line.number);
-            return false;
-        }
-        const TypeName* length = find_type(w[2]);
-        const TypeName* value = find_type(w[3]);
-        for (std::size_t k : {std::size_t{2}, std::size_t{3}}) {
-            if (!find_type(w[k])) {
-                report(ply, "Unknown type '%s' in header line %zu", shown(w[k]).c_str(),
-                       line.number);
-                return false;
-            }
-        }
-        // A list length is a count: only integer types make sense for it.
-        if (is_float(length->scalar)) {
-            report(ply, "Invalid list length type '%s' in header line %zu (must be an integer type)",
-                   shown(w[2]).c_str(), line.number);
-            return false;
-        }
-        property.type = PLY_LIST;
-        property.length_type = length->type;
-        property.value_type = value->type;
-        property.length = length->scalar;
-        property.value = value->scalar;
-        name_at = 4;
-    } else {
-        if (w.size() < 3) {
-            report(ply, "Incomplete property declaration in header line %zu", line.number);
-            return false;
-        }
-        const TypeName* type = find_type(w[1]);
-        if (!type) {
-            report(ply, "Unknown type '%s' in header line %zu", shown(w[1]).c_str(), line.number);
-            return false;
-        }
-        property.type = property.length_type = property.value_type = type->type;
-        property.value = property.length = type->scalar;
-        name_at = 2;
-    }
-    if (w.size() > name_at + 1) {
-        report(ply, "Unexpected token '%s' in header line %zu", shown(w[name_at + 1]).c_str(),
-               line.number);
-        return false;
-    }
-    if (!check_name(ply, w[name_at], line.number)) return false;
-    if (!names.properties.insert(w[name_at]).second) {
-        report(ply, "Duplicate property '%s' of element '%s' in header line %zu",
-               shown(w[name_at]).c_str(), shown(element.name).c_str(), line.number);
-        return false;
-    }
-    property.name.assign(w[name_at]);
-    element.properties.push_back(std::move(property));
-    return true;
-}
-
-bool parse_element(p_ply ply, const HeaderLine& line, HeaderNames& names) {
-    const auto& w = line.words;
-    if (w.size() < 3) {
-        report(ply, "Incomplete element declaration in header line %zu", line.number);
-        return false;
-    }
-    if (w.size() > 3) {
-        report(ply, "Unexpected token '%s' in header line %zu", shown(w[3]).c_str(), line.number);
-        return false;
-    }
-    long count = 0;
-    auto r = std::from_chars(w[2].data(), w[2].data() + w[2].size(), count);
-    if (r.ec != std::errc() || r.ptr != w[2].data() + w[2].size() || count < 0) {
-        report(ply, "Invalid instance count '%s' for element '%s' in header line %zu",
-               shown(w[2]).c_str(), shown(w[1]).c_str(), line.number);
-        return false;
-    }
-    if (!check_name(ply, w[1], line.number)) return false;
-    if (!names.elements.insert(w[1]).second) {
-        report(ply, "Duplicate element '%s' in header line %zu", shown(w[1]).c_str(), line.number);
-        return false;
-    }
-    names.properties.clear();
-    t_ply_element_ element;
-    element.name.assign(w[1]);
-    element.ninstances = count;
-    ply->elements.push_back(std::move(element));
-    return true;
-}
-
-bool parse_format(p_ply ply, const HeaderLine& line) {
-    const auto& w = line.words;
-    if (ply->mode != PLY_DEFAULT) {
-        report(ply, "Duplicate format line in header line %zu", line.number);
-        return false;
-    }
-    if (w.size() < 3) {
-        report(ply, "Invalid file format in header line %zu", line.number);
-        return false;
-    }
-    if (w.size() > 3) {
-        report(ply, "Unexpected token '%s' in header line %zu", shown(w[3]).c_str(), line.number);
-        return false;
-    }
-    if (w[1] == "ascii") {
-        ply->mode = PLY_ASCII;
-    } else if (w[1] == "binary_little_endian") {
-        ply->mode = PLY_LITTLE_ENDIAN;
-    } else if (w[1] == "binary_big_endian") {
-        ply->mode = PLY_BIG_ENDIAN;
-    } else {
-        report(ply, "Invalid file format '%s' in header line %zu", shown(w[1]).c_str(),
-               line.number);
-        return false;
-    }
-    double version = 0;
-    auto r = std::from_chars(w[2].data(), w[2].data() + w[2].size(), version);
-    if (r.ec != std::errc() || r.ptr != w[2].data() + w[2].size() || version != 1.0) {
-        report(ply, "Unsupported format version '%s' in header line %zu", shown(w[2]).c_str(),
-               line.number);
-        return false;
-    }
-    return true;
-}
-
-// Smallest number of body bytes one instance can take. ASCII: every value is
-// at least one character plus a separator (a list contributes its length).
-std::uint64_t min_record_size(const t_ply_element_& element, bool ascii) {
-    std::uint64_t bytes = 0;
-    for (const t_ply_property_& p : element.properties)
-        bytes += ascii ? 2 : size_of(p.type == PLY_LIST ? p.length : p.value);
-    return bytes;
-}
-
-// Rejects declared counts the rest of the file cannot hold, so a caller may
-// size its arrays from ply_set_read_cb's answer.
-bool check_counts(p_ply ply) {
-    const bool ascii = ply->mode == PLY_ASCII;
-    const std::uint64_t left = ply->size - ply->body;
-    // The last ASCII value needs no separator after it.
-    const std::uint64_t budget = ascii ? left + 1 : left;
-    std::uint64_t needed = 0;
-    for (const t_ply_element_& element : ply->elements) {
-        std::uint64_t record = min_record_size(element, ascii);
-        std::uint64_t total = sat_add(needed, sat_mul(record, static_cast<std::uint64_t>(element.ninstances)));
-        if (total > budget) {
-            if (needed == 0)
-                report(ply,
-                       "Element '%s' declares %ld instances of at least %llu bytes each but the "
-                       "file holds only %llu bytes after the header",
-                       shown(element.name).c_str(), element.ninstances,
-                       static_cast<unsigned long long>(record), static_cast<unsigned long long>(left));
-            else
-                report(ply,
-                       "Element '%s' declares %ld instances of at least %llu bytes each but only "
-                       "%llu of the %llu bytes after the header remain for it",
-                       shown(element.name).c_str(), element.ninstances,
-                       static_cast<unsigned long long>(record),
-                       static_cast<unsigned long long>(left > needed ? left - needed : 0),
-                       static_cast<unsigned long long>(left));
-            return false;
-        }
-        needed = total;
-    }
-    return true;
-}
-
-bool read_header(p_ply ply) {
-    HeaderScanner scanner(ply->data, ply->size);
-    HeaderNames names;
-    HeaderLine line = scanner.next();
-    if (line.at_eof || line.words.size() != 1 || line.words[0] != "ply" ||
-        line.words[0].data() != ply->data) {
-        report(ply, "Not a PLY file. Expected magic number 'ply\\n'");
-        return false;
-    }
-    for (;;) {
-        line = scanner.next();
-        if (line.at_eof) {
-            report(ply, "Unexpected end of file in the header (no end_header line)");
-            return false;
-        }
-        const auto& w = line.words;
-        if (w.empty() || w[0] == "comment" || w[0] == "obj_info") continue;
-        if (w[0] == "format") {
-            if (!parse_format(ply, line)) return false;
-        } else if (w[0] == "element") {
-            if (!parse_element(ply, line, names)) return false;
-        } else if (w[0] == "property") {
-            if (!parse_property(ply, line, names)) return false;
-        } else if (w[0] == "end_header") {
-            if (w.size() > 1) {
-                report(ply, "Unexpected token '%s' in header line %zu", shown(w[1]).c_str(),
-                       line.number);
-                return false;
-            }
-            break;
-        }
-        // Any other line is free text: some exporters write lines such as
-        // "Created by Blender3D 247" without the comment keyword.
-    }
-    if (ply->mode == PLY_DEFAULT) {
-        report(ply, "Invalid file format: the header has no format line");
-        return false;
-    }
-    ply->body = scanner.pos();
-    return check_counts(ply);
-}
-
-// ---------------------------------------------------------------- body
 
 // One registered or skipped property, flattened for the body loops.
 struct Step {
@@ -1046,10 +588,17 @@ void BodyReader::value_error(const Step& s, long entry, const char* fmt, ...) {
                property.c_str(), element.c_str(), arg_.instance_index, reason);
 }
 
+}  // namespace
+}  // namespace ply_reader
+
+using ply_reader::report;
+
+namespace {
+
 p_ply make_ply(p_ply_error_cb error_cb, long idata, void* pdata) {
     p_ply ply = new (std::nothrow) t_ply_();
     if (!ply) {
-        (error_cb ? error_cb : default_error_cb)(nullptr, "Unable to open file");
+        (error_cb ? error_cb : ply_reader::default_error_cb)(nullptr, "Unable to open file");
         return nullptr;
     }
     if (error_cb) ply->error_cb = error_cb;
@@ -1060,14 +609,12 @@ p_ply make_ply(p_ply_error_cb error_cb, long idata, void* pdata) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- public API
-
 p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdata) {
     p_ply ply = make_ply(error_cb, idata, pdata);
     if (!ply) return nullptr;
     bool ok = false;
     try {
-        ok = name && load_file(ply, name);
+        ok = name && ply->file.load(name);
     } catch (const std::bad_alloc&) {
         ok = false;
     }
@@ -1077,9 +624,10 @@ p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdat
         delete ply;
         return nullptr;
     }
+    ply->data = ply->file.data();
+    ply->size = ply->file.size();
     return ply;
 }
-
 p_ply ply_open_from_memory(const char* data, std::size_t size, p_ply_error_cb error_cb,
                            long idata, void* pdata) {
     p_ply ply = make_ply(error_cb, idata, pdata);
@@ -1109,7 +657,7 @@ int ply_read_header(p_ply ply) {
     }
     ply->state = t_ply_::State::finished;  // a failed header cannot be retried
     try {
-        if (!read_header(ply)) {
+        if (!ply_reader::read_header(ply)) {
             ply->elements.clear();
             return 0;
         }
@@ -1147,7 +695,7 @@ int ply_read(p_ply ply) {
     }
     ply->state = t_ply_::State::finished;
     try {
-        BodyReader reader(ply);
+        ply_reader::BodyReader reader(ply);
         return reader.read() ? 1 : 0;
     } catch (const std::bad_alloc&) {
         report(ply, "Out of memory while reading the body");
