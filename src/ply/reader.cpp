@@ -4,8 +4,6 @@
 // and header.
 #include "ply/reader.h"
 
-#include <cmath>
-#include <charconv>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -13,9 +11,9 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
+#include "ply/ascii_number.h"
 #include "ply/header.h"
 #include "ply/reader_internal.h"
 #include "ply/saturating.h"
@@ -371,8 +369,6 @@ private:
 
     // ---- ascii
 
-    enum class Parse { ok, invalid, range };
-
     // Whitespace-separated token at pos_, or an empty view at the end.
     std::string_view token() {
         const char* p = pos_;
@@ -383,139 +379,55 @@ private:
         return std::string_view(b, static_cast<std::size_t>(p - b));
     }
 
-    // Integer types take integral values in their range ("7", "+7", "7.0",
-    // "7e0"); float types take any decimal number, nan and inf, rounded
-    // to the declared precision.
-    static Parse parse(Scalar s, std::string_view t, double& out) {
-        const char* b = t.data();
-        const char* e = b + t.size();
-        if (b != e && *b == '+') {
-            ++b;
-            if (b == e || *b == '+' || *b == '-') return Parse::invalid;
+    // Flattened, as is ascii_length: the integer parse inside quick_number
+    // must be inlined here, and the compiler's size limits leave it out of
+    // line otherwise (15 % slower on whole ASCII files).
+    __attribute__((flatten)) bool ascii_value(const Step& s, Scalar type, long entry, double& out) {
+        if (const char* next = quick_number(type, pos_, end_, out)) {
+            pos_ = next;
+            return true;
         }
-        if (!is_float(s)) {
-            long long v;
-            auto r = std::from_chars(b, e, v);
-            if (r.ptr == e && r.ec == std::errc()) {
-                double d = static_cast<double>(v);  // exact within the checked range
-                if (d < kScalarMin[static_cast<int>(s)] || d > kScalarMax[static_cast<int>(s)])
-                    return Parse::range;
-                out = d;
-                return Parse::ok;
-            }
-            if (r.ptr == e && r.ec == std::errc::result_out_of_range) return Parse::range;
-            double d;
-            auto rd = std::from_chars(b, e, d);
-            if (rd.ptr != e) return Parse::invalid;
-            if (rd.ec == std::errc::result_out_of_range) return Parse::range;
-            if (rd.ec != std::errc() || !std::isfinite(d) || d != std::trunc(d))
-                return Parse::invalid;
-            if (d < kScalarMin[static_cast<int>(s)] || d > kScalarMax[static_cast<int>(s)])
-                return Parse::range;
-            out = d + 0.0;  // "-0.0" is 0 for an integer
-            return Parse::ok;
-        }
-        if (s == Scalar::F32) {
-            float f;
-            auto r = std::from_chars(b, e, f);
-            if (r.ptr != e) return Parse::invalid;
-            if (r.ec == std::errc()) {
-                out = f;
-                return Parse::ok;
-            }
-        } else {
-            double d;
-            auto r = std::from_chars(b, e, d);
-            if (r.ptr != e) return Parse::invalid;
-            if (r.ec == std::errc()) {
-                out = d;
-                return Parse::ok;
-            }
-        }
-        // Out of range: overflow is an error, underflow rounds towards zero.
-        long double ld;
-        auto r = std::from_chars(b, e, ld);
-        if (r.ptr != e || r.ec != std::errc() || std::fabs(ld) >= 1.0L) return Parse::range;
-        out = s == Scalar::F32 ? static_cast<double>(static_cast<float>(ld)) : static_cast<double>(ld);
-        return Parse::ok;
-    }
-
-    // The common case in one pass: an unsigned-or-minus number that ends at a
-    // blank or at the end of the file and needs no range handling. Anything
-    // else (a '+', "7.0" for an integer, out of range, invalid) returns false
-    // with pos_ unchanged, for token() and parse() to handle and name.
-    bool quick_number(Scalar type, double& out) {
-        const char* p = pos_;
-        while (p < end_ && is_space(*p)) ++p;
-        const char* next;
-        if (type == Scalar::F32) {
-            float f;
-            auto r = std::from_chars(p, end_, f);
-            if (r.ec != std::errc()) return false;
-            out = f;
-            next = r.ptr;
-        } else if (type == Scalar::F64) {
-            auto r = std::from_chars(p, end_, out);
-            if (r.ec != std::errc()) return false;
-            next = r.ptr;
-        } else {
-            long long v;
-            auto r = std::from_chars(p, end_, v);
-            if (r.ec != std::errc()) return false;
-            out = static_cast<double>(v);
-            if (out < kScalarMin[static_cast<int>(type)] || out > kScalarMax[static_cast<int>(type)])
-                return false;
-            next = r.ptr;
-        }
-        if (next != end_ && !is_space(*next)) return false;
-        pos_ = next;
-        return true;
-    }
-
-    bool ascii_value(const Step& s, Scalar type, long entry, double& out) {
-        if (quick_number(type, out)) return true;
         std::string_view t = token();
         if (t.empty()) {
             value_error(s, entry, "unexpected end of file");
             return false;
         }
-        switch (parse(type, t, out)) {
-            case Parse::ok: return true;
-            case Parse::invalid:
+        switch (parse_number(type, t, out)) {
+            case NumberStatus::ok: return true;
+            case NumberStatus::invalid:
                 value_error(s, entry, "invalid number '%s'", shown(t).c_str());
                 return false;
-            case Parse::range:
-                value_error(s, entry, "%s is out of range for %s", shown(t).c_str(),
-                            kScalarName[static_cast<int>(type)]);
+            case NumberStatus::out_of_range:
+                value_error(s, entry, "%s is out of range for %s", shown(t).c_str(), name_of(type));
                 return false;
         }
         return false;
     }
 
     // A list length: an integer in its type's range and not negative.
-    bool ascii_length(const Step& s, double& out) {
-        const char* at = pos_;
-        if (quick_number(s.length, out)) {
-            if (out >= 0) return true;
-            pos_ = at;
+    __attribute__((flatten)) bool ascii_length(const Step& s, double& out) {
+        const char* next = quick_number(s.length, pos_, end_, out);
+        if (next && out >= 0) {
+            pos_ = next;
+            return true;
         }
         std::string_view t = token();
         if (t.empty()) {
             value_error(s, -1, "unexpected end of file");
             return false;
         }
-        Parse r = parse(s.length, t, out);
+        NumberStatus r = parse_number(s.length, t, out);
         double wide = 0;
-        if ((r == Parse::ok && out < 0) ||
-            (r == Parse::range && parse(Scalar::F64, t, wide) == Parse::ok && wide < 0)) {
+        if ((r == NumberStatus::ok && out < 0) ||
+            (r == NumberStatus::out_of_range &&
+             parse_number(Scalar::F64, t, wide) == NumberStatus::ok && wide < 0)) {
             negative_list(s, shown(t).c_str());
             return false;
         }
-        if (r == Parse::invalid) value_error(s, -1, "invalid number '%s'", shown(t).c_str());
-        if (r == Parse::range)
-            value_error(s, -1, "%s is out of range for %s", shown(t).c_str(),
-                        kScalarName[static_cast<int>(s.length)]);
-        return r == Parse::ok;
+        if (r == NumberStatus::invalid) value_error(s, -1, "invalid number '%s'", shown(t).c_str());
+        if (r == NumberStatus::out_of_range)
+            value_error(s, -1, "%s is out of range for %s", shown(t).c_str(), name_of(s.length));
+        return r == NumberStatus::ok;
     }
 
     bool skip_ascii(const Step& s, long entry) {

@@ -19,6 +19,8 @@ inline constexpr double kScalarMax[] = {127.0, 255.0, 32767.0, 65535.0, 21474836
 constexpr std::size_t index_of(Scalar s) { return static_cast<std::size_t>(s); }
 constexpr unsigned size_of(Scalar s) { return kScalarSize[index_of(s)]; }
 constexpr const char* name_of(Scalar s) { return kScalarName[index_of(s)]; }
+constexpr double min_of(Scalar s) { return kScalarMin[index_of(s)]; }
+constexpr double max_of(Scalar s) { return kScalarMax[index_of(s)]; }
 constexpr bool is_float(Scalar s) { return s == Scalar::F32 || s == Scalar::F64; }
 
 }  // namespace ply_reader
