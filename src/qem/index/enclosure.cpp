@@ -1,29 +1,67 @@
+// The rounding argument of each helper sits beside it.
+//
+// Notation: ud = 2^-53. Each double +, - or * of doubles rounds once to
+// nearest, fl(a op b) = (a op b)(1 + e), |e| <= ud, and k such roundings in a
+// row stay within gamma_k = k ud / (1 - k ud). Inside the index's domain no
+// double here underflows (every nonzero value is at least 2^-298 until its
+// last rounding to float) or overflows (all stay below 2^120).
+//
+// floatDown and floatUp are exact, so the margin of each helper is the only
+// thing that covers the double rounding before it: a double result that lands
+// exactly on a float keeps that float, however near the real value lies on
+// the wrong side. enclosure_test builds such inputs for every margin.
 #include "qem/index/enclosure.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
-// Floats on the safe side of a double, without a data-dependent branch (a
-// comparison here mispredicts half the time and dominated the build). Moving
-// x out by 2^-23 |x| + 2^-149 before rounding to nearest is enough: the float
-// rounding error is at most 2^-24 |x'| for a normal result and 2^-150 for a
-// subnormal one, and the double operations add only about 2^-52 |x|.
+// Round to nearest, then step one float toward -inf if that landed above x;
+// the nearest float is adjacent to x, so one step suffices. A float's
+// neighbour toward -inf is one bit pattern away: the pattern minus 1 for a
+// positive float (+inf steps to FLT_MAX), plus 1 for a negative one (-0 steps
+// to -2^-149; +0 never needs a step, as only x >= 0 rounds to it). The step
+// is a compare-and-select on the pattern, not a branch: the comparison goes
+// either way about half the time, and a mispredicted branch here once
+// dominated the build.
 float floatDown(double x)
 {
-    return float(x - std::fabs(x) * 0x1p-23 - 0x1p-149);
+    float r = float(x);
+    std::uint32_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    const std::uint32_t step = (bits >> 31) * 2u - 1u;  // +1 if negative, else -1
+    const std::uint32_t above = 0u - std::uint32_t(double(r) > x);
+    bits += step & above;
+    std::memcpy(&r, &bits, sizeof r);
+    return r;
 }
 
+// The mirror image: -inf steps to -FLT_MAX, +0 to 2^-149, and -0 never needs
+// a step.
 float floatUp(double x)
 {
-    return float(x + std::fabs(x) * 0x1p-23 + 0x1p-149);
+    float r = float(x);
+    std::uint32_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    const std::uint32_t step = 1u - (bits >> 31) * 2u;  // -1 if negative, else +1
+    const std::uint32_t below = 0u - std::uint32_t(double(r) < x);
+    bits += step & below;
+    std::memcpy(&r, &bits, sizeof r);
+    return r;
 }
 
-// In double, fl(c_i - p_i) has relative error ud (it is a rounded difference,
-// so the error is relative to the result); the product with the float n_i and
-// the two additions bring the error of w to at most 4.01 ud S
-// (S = sum |c_i - p_i| |n_i|, computed with the same relative error). The
-// margin 2^-48 S = 32 ud S covers this, the rounding of w -/+ margin, and
-// floatDown/floatUp round outwards.
+// Corner c, real D_i = c_i - p_i, o = sum n_i D_i, S = sum |D_i| |n_i|.
+// dx = fl(c_x - p_x) is D_x (1 + e) (exact unless the exponents of c_x and p_x
+// are more than 29 apart), the product with the float n_x rounds once more,
+// and each of the two additions once: |w - o| <= gamma_4 S. The error is
+// relative to the operands, not to w: when w cancels to near 0 it stays
+// gamma_4 S. The computed s >= (1 - gamma_4) S, and margin = 2^-48 s (exact)
+// = 32 ud s >= 31.9 ud S. Rounding w - margin adds at most
+// ud (|w| + margin) <= 1.01 ud S, so
+//     fl(w - margin) <= o + (4.01 + 1.01 - 31.9) ud S <= o,
+// and floatDown keeps lo below o; hi likewise. rad: fl(s (1 + 2^-48))
+// >= (1 - gamma_4)(1 + 32 ud)(1 - ud) S >= S, and floatUp keeps it above.
 OffsetRange offsetRange(const Vector3 (&corner)[3], const Vector3& n, const float p[3])
 {
     double lo = HUGE_VAL, hi = -HUGE_VAL, rad = 0.0;
@@ -42,13 +80,19 @@ OffsetRange offsetRange(const Vector3 (&corner)[3], const Vector3& n, const floa
     return {floatDown(lo), floatUp(hi), floatUp(rad)};
 }
 
-// For a face under lane j, exactly,
-//     n . (c - P) = n . (c - p_j) + n . d,   d = p_j - P,
-// with n . (c - p_j) in [olo_j, ohi_j] and n in lane j's normal box, and
-//     sum |c_i - P_i| |n_i| <= rad_j + sum_i max|n_i| |d_i|.
-// In double, d_i and each product and sum round with relative error ud:
-// at most 6 ud of mag_j below, covered by the margin 2^-48 mag_j, and the
-// float results round outwards.
+// Lane j, real D_i = p_j,i - P_i, nmax_i = max(|nlo_i|, |nhi_i|), and
+// Mag = |olo_j| + |ohi_j| + sum nmax_i |D_i|. d_i = fl(D_i) = D_i (1 + e) has
+// the sign of D_i, and rounding is monotone, so min(a, b) takes the same end
+// of [nlo_i, nhi_i] as the real least m_i of n_i D_i over the box, within
+// gamma_2 of it, |m_i| <= nmax_i |D_i|. low adds olo_j and the three in turn:
+// each term meets at most three more roundings, so with L = olo_j + sum m_i
+// (the contract's least value) |low - L| <= gamma_5 Mag, again relative to
+// the operands when low cancels. The computed mag >= (1 - gamma_6) Mag, and
+//     fl(low - 2^-48 mag) <= L + (5.01 + 1.01 - 31.9) ud Mag <= L;
+// floatDown keeps it; hi likewise. rad: the computed spread >= (1 - gamma_4)
+// sum nmax_i |D_i|, and fl(fl(rad_j + spread)(1 + 2^-48))
+// >= (1 - gamma_6)(1 + 32 ud)(rad_j + sum nmax_i |D_i|), at least the real
+// value; floatUp keeps it.
 OffsetRange deriveOffsets(const PlaneNode& node, const float P[3])
 {
     double lo = HUGE_VAL, hi = -HUGE_VAL, rad = 0.0;
@@ -75,8 +119,13 @@ OffsetRange deriveOffsets(const PlaneNode& node, const float P[3])
     return {floatDown(lo), floatUp(hi), floatUp(rad)};
 }
 
-// Differences of two floats in double are exact unless their exponents are
-// far apart; the factor covers that rounding.
+// fl(lo + hi) / 2 is exact halving, and rounding is monotone, so
+// lo <= mid <= hi. hi - mid and mid - lo are differences of two floats, exact
+// in double unless their exponents are more than 29 apart: lo = -2^-100 and
+// hi = 1 give mid = 1/2, and mid - lo rounds down to 1/2, below the real
+// width. Either is then within ud of its real value, so
+// fl(max(...)(1 + 2^-45)) >= (1 - ud)^2 (1 + 256 ud) max(hi - mid, mid - lo)
+// >= the real maximum, and floatUp keeps hw above it.
 LeafOffsets leafOffsets(float lo, float hi)
 {
     float mid = float(0.5 * (double(lo) + double(hi)));
@@ -84,6 +133,14 @@ LeafOffsets leafOffsets(float lo, float hi)
     return {mid, floatUp(half)};
 }
 
+// below = fl(mid - hw) is within ud |mid - hw| of it, exact unless the
+// exponents are more than 29 apart (mid = 1, hw = 2^-40 rounds to 1). The
+// subtraction of 2^-45 |below| (exact) rounds once more, so
+//     fl(below - 2^-45 |below|) <= (mid - hw) - (256 - 3) ud |mid - hw|,
+// and floatDown keeps it below mid - hw; above likewise. The pairs
+// leafOffsets makes never come that far apart (hw is 0 or at least about
+// 2^-25 |mid|, and mid is 0 or at least about 2^-25 hw), but the contract
+// holds for any pair.
 OffsetInterval leafLaneOffsets(LeafOffsets face)
 {
     double below = double(face.mid) - double(face.hw);

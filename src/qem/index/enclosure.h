@@ -16,7 +16,10 @@
 #include "geometry/vector3.h"
 #include "qem/index/plane_index.h"
 
-// Directed rounding of a double to float: floatDown(x) <= x <= floatUp(x).
+// Exact directed rounding to float, for any non-NaN x: floatDown(x) is the
+// largest float <= x (-inf below -FLT_MAX), floatUp(x) the smallest float
+// >= x (+inf above FLT_MAX). Exact rather than merely outward, so that each
+// margin below is the only cover for the double rounding it is sized for.
 float floatDown(double x);
 float floatUp(double x);
 
