@@ -238,7 +238,7 @@ private:
         for (int i = 0; i < 3; ++i)
             lane.p[i] = lane.lo[i] * 0.5f + lane.hi[i] * 0.5f;
         const float* p = lane.p;
-        lane.olo = HUGE_VALF, lane.ohi = -HUGE_VALF, lane.rad = 0.0f;
+        lane.rad = 0.0f;
         leaf.px = p[0], leaf.py = p[1], leaf.pz = p[2];
         for (int j = 0; j < kLanes; ++j) {
             // Lanes past the last face repeat it.
@@ -252,11 +252,10 @@ private:
             leaf.face[j] = items_[at].face;
             for (int k = 0; k < 3; ++k)
                 leaf.corner[k][j] = record.vertex[k];
-            OffsetInterval inLane = leafLaneOffsets(offsets);
-            lane.olo = std::min(lane.olo, inLane.lo);
-            lane.ohi = std::max(lane.ohi, inLane.hi);
             lane.rad = std::max(lane.rad, o.rad);
         }
+        OffsetInterval interval = leafLaneOffsets(leaf);
+        lane.olo = interval.lo, lane.ohi = interval.hi;
     }
 
     const Mesh& mesh_;

@@ -59,8 +59,8 @@ struct OffsetInterval {
     float lo, hi;
 };
 
-// For a leaf face stored as (mid, hw), hw >= 0: lo <= mid - hw and
-// mid + hw <= hi exactly. A leaf's lane takes the hull of these over its
-// faces, which the leaf bound needs (kernels.h, analysis 3):
-// |mid| + hw <= max(|olo|, |ohi|).
-OffsetInterval leafLaneOffsets(LeafOffsets face);
+// The interval of the lane that refers to `leaf`: for every m < kLanes, with
+// hw_m >= 0, lo <= omid_m - hw_m and omid_m + hw_m <= hi exactly. It holds
+// each face's [omid - hw, omid + hw], not only its corner offsets, as the leaf
+// bound needs (kernels.h, analysis 3): |omid_m| + hw_m <= max(|lo|, |hi|).
+OffsetInterval leafLaneOffsets(const PlaneLeaf& leaf);
