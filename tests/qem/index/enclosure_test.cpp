@@ -44,6 +44,8 @@ public:
     int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
     bool oneIn(unsigned n) { return rng_() % n == 0; }
     float sign() { return rng_() & 1 ? 1.0f : -1.0f; }
+    // A double in [1, 2) with a random 52-bit fraction.
+    double significand() { return 1.0 + double((std::uint64_t(rng_()) << 20) ^ rng_()) * 0x1p-52; }
     // +-(1 + f) 2^e, e in [lo, hi], f a random 23-bit fraction (0, a power of
     // two, one time in 8); below 2^-126 rounded to a subnormal.
     float wide(int lo, int hi)
@@ -110,26 +112,28 @@ TEST(DirectedRounding, GivesTheNearestFloatOnEachSide)
 {
     Draw draw(1);
     std::vector<double> xs{0.0, -0.0, 0x1p-150, -0x1p-150, 0x1p-1074, 1e-300, -1e-300,
-                           FLT_MAX, -FLT_MAX, 1.5 * FLT_MAX, -1.5 * FLT_MAX, 1e300, -1e300};
+                           FLT_MAX, -FLT_MAX, 1.5 * FLT_MAX, -1.5 * FLT_MAX, 1e300, -1e300,
+                           HUGE_VAL, -HUGE_VAL};
     for (int i = 0; i < 40000; ++i) {
         float f = draw.wide(-149, 127);
         double up = std::nextafter(f, HUGE_VALF);
         double tie = 0.5 * (double(f) + up);
+        const double toward = draw.sign() * HUGE_VAL;
         switch (i % 4) {
         case 0: xs.push_back(f); break;
-        case 1: xs.push_back(std::nextafter(double(f), draw.sign() * HUGE_VAL)); break;
-        case 2: xs.push_back(draw.oneIn(3) ? tie : std::nextafter(tie, draw.sign() * HUGE_VAL)); break;
+        case 1: xs.push_back(std::nextafter(double(f), toward)); break;
+        case 2: xs.push_back(draw.oneIn(3) ? tie : std::nextafter(tie, toward)); break;
         default:
-            xs.push_back(draw.sign() * std::ldexp(1.0 + double(draw.wide(-53, -1)) * 0.5 + 0.5,
-                                                  draw.integer(-160, 130)));
+            xs.push_back(std::ldexp(draw.sign() * draw.significand(), draw.integer(-160, 130)));
         }
     }
     Failures failures;
     for (double x : xs) {
         float down = floatDown(x), up = floatUp(x);
-        failures.check(down <= x && std::nextafter(down, HUGE_VALF) > x,
+        // +inf and -inf round to themselves, and have no neighbour beyond.
+        failures.check(down <= x && (x == HUGE_VAL || std::nextafter(down, HUGE_VALF) > x),
                        [&] { return "floatDown(" + hex(x) + ") = " + hex(down); });
-        failures.check(up >= x && std::nextafter(up, -HUGE_VALF) < x,
+        failures.check(up >= x && (x == -HUGE_VAL || std::nextafter(up, -HUGE_VALF) < x),
                        [&] { return "floatUp(" + hex(x) + ") = " + hex(up); });
     }
     EXPECT_EQ(failures.count, 0) << failures.first;
@@ -245,23 +249,20 @@ TEST(OffsetRange, MarginCoversDoubleResultsLandingOnAFloat)
             return std::string(cancel ? "cancellation" : "tail") + " face " + std::to_string(i) +
                    ", " + v;
         });
-        // The plain double evaluation gives floats here: which faces does
-        // rounding it outward leave short?
-        double least = HUGE_VAL, most = -HUGE_VAL, sum = 0;
+        // The plain double evaluations are floats here: which faces does
+        // rounding them outward leave short?
+        float least = HUGE_VALF, most = -HUGE_VALF, sum = 0;
         for (const Vector3& c : f.corner) {
             const Vector3& n = f.normal;
             double w = double(c.x) * n.x + double(c.y) * n.y + double(c.z) * n.z;
             double s = std::fabs(double(c.x) * n.x) + std::fabs(double(c.y) * n.y) +
                        std::fabs(double(c.z) * n.z);
-            least = std::min(least, w), most = std::max(most, w), sum = std::max(sum, s);
+            least = std::min(least, float(w)), most = std::max(most, float(w));
+            sum = std::max(sum, float(s));
         }
-        bool lo = false, hi = false, rad = false;
-        for (const Vector3& c : f.corner) {
-            lo |= !atLeast(exact::offset(f.normal, c, f.p), least);
-            hi |= !atMost(exact::offset(f.normal, c, f.p), most);
-            rad |= !atMost(exact::absOffset(f.normal, c, f.p), sum);
-        }
-        needLo += lo, needHi += hi, needRad += rad;
+        needLo += !offsetRangeViolation(f, {least, HUGE_VALF, HUGE_VALF}).empty();
+        needHi += !offsetRangeViolation(f, {-HUGE_VALF, most, HUGE_VALF}).empty();
+        needRad += !offsetRangeViolation(f, {-HUGE_VALF, HUGE_VALF, sum}).empty();
     }
     EXPECT_EQ(failures.count, 0) << failures.first;
     EXPECT_GT(needLo, faces / 8);
