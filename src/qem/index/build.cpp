@@ -7,34 +7,9 @@
 #include <utility>
 
 #include "geometry/box.h"
+#include "qem/index/enclosure.h"
 
 namespace {
-
-// Floats on the safe side of a double, without a data-dependent branch (a
-// comparison here mispredicts half the time and dominated the build). Moving
-// x out by 2^-23 |x| + 2^-149 before rounding to nearest is enough: the float
-// rounding error is at most 2^-24 |x'| for a normal result and 2^-150 for a
-// subnormal one, and the double operations add only about 2^-52 |x|.
-float floatDown(double x)
-{
-    return float(x - std::fabs(x) * 0x1p-23 - 0x1p-149);
-}
-
-float floatUp(double x)
-{
-    return float(x + std::fabs(x) * 0x1p-23 + 0x1p-149);
-}
-
-// Enclosure of the corner offsets n . (c_k - p) of one face, and an upper
-// bound on sum_i |c_k,i - p_i| |n_i|. In double, fl(c_i - p_i) has relative
-// error ud (it is a rounded difference, so the error is relative to the
-// result); the product with the float n_i and the two additions bring the
-// error of w to at most 4.01 ud S (S = sum |c_i - p_i| |n_i|, computed with the
-// same relative error). The margin 2^-48 S = 32 ud S covers this, the rounding
-// of w -/+ margin, and floatDown/floatUp round outwards.
-struct OffsetRange {
-    float lo, hi, rad;
-};
 
 // What a leaf needs of a face.
 struct FaceRecord {
@@ -42,25 +17,6 @@ struct FaceRecord {
     Vector3 normal;
     std::uint32_t vertex[3];
 };
-
-OffsetRange offsetRange(const FaceRecord& face, const float p[3])
-{
-    double lo = HUGE_VAL, hi = -HUGE_VAL, rad = 0.0;
-    const Vector3& n = face.normal;
-    for (const Vector3& c : face.corner) {
-        double dx = double(c.x) - p[0];
-        double dy = double(c.y) - p[1];
-        double dz = double(c.z) - p[2];
-        double w = dx * n.x + dy * n.y + dz * n.z;
-        double s = std::fabs(dx) * std::fabs(n.x) + std::fabs(dy) * std::fabs(n.y) +
-                   std::fabs(dz) * std::fabs(n.z);
-        double margin = s * 0x1p-48;
-        lo = std::min(lo, w - margin);
-        hi = std::max(hi, w + margin);
-        rad = std::max(rad, s * (1.0 + 0x1p-48));
-    }
-    return {floatDown(lo), floatUp(hi), floatUp(rad)};
-}
 
 class Builder {
 public:
@@ -184,43 +140,6 @@ private:
         float olo, ohi, rad;  // measured from p
     };
 
-    // A subtree's offsets and radius about its centre P, from its node's lanes
-    // rather than from every face below (which would make the build
-    // O(F log F) in face reads): for a face under lane j, exactly,
-    //     n . (c - P) = n . (c - p_j) + n . d,   d = p_j - P,
-    // with n . (c - p_j) in [olo_j, ohi_j] and n in lane j's normal box, and
-    //     sum |c_i - P_i| |n_i| <= rad_j + sum_i max|n_i| |d_i|.
-    // In double, d_i and each product and sum round with relative error ud:
-    // at most 6 ud of mag_j below, covered by the margin 2^-48 mag_j, and the
-    // float results round outwards.
-    static void deriveOffsets(const PlaneNode& node, Summary& out)
-    {
-        double lo = HUGE_VAL, hi = -HUGE_VAL, rad = 0.0;
-        for (int j = 0; j < node.count; ++j) {
-            const double d[3] = {double(node.px[j]) - out.p[0], double(node.py[j]) - out.p[1],
-                                 double(node.pz[j]) - out.p[2]};
-            const float nlo[3] = {node.nlox[j], node.nloy[j], node.nloz[j]};
-            const float nhi[3] = {node.nhix[j], node.nhiy[j], node.nhiz[j]};
-            double low = node.olo[j], high = node.ohi[j];
-            double mag = std::fabs(double(node.olo[j])) + std::fabs(double(node.ohi[j]));
-            double spread = 0.0;
-            for (int i = 0; i < 3; ++i) {
-                double a = nlo[i] * d[i], b = nhi[i] * d[i];
-                low += std::min(a, b);
-                high += std::max(a, b);
-                spread += std::max(std::fabs(double(nlo[i])), std::fabs(double(nhi[i]))) *
-                          std::fabs(d[i]);
-            }
-            mag += spread;
-            lo = std::min(lo, low - mag * 0x1p-48);
-            hi = std::max(hi, high + mag * 0x1p-48);
-            rad = std::max(rad, (double(node.rad[j]) + spread) * (1.0 + 0x1p-48));
-        }
-        out.olo = floatDown(lo);
-        out.ohi = floatUp(hi);
-        out.rad = floatUp(rad);
-    }
-
     std::int32_t buildNode(std::uint32_t first, std::uint32_t last, Summary& out)
     {
         // Split the largest part until there are 8 or none has more than a leaf.
@@ -276,7 +195,10 @@ private:
         node.count = count;
         for (int i = 0; i < 3; ++i)
             out.p[i] = out.lo[i] * 0.5f + out.hi[i] * 0.5f;
-        deriveOffsets(node, out);
+        // From the node's lanes, not from every face below: that would make the
+        // build O(F log F) in face reads.
+        OffsetRange o = deriveOffsets(node, out.p);
+        out.olo = o.lo, out.ohi = o.hi, out.rad = o.rad;
         return self;
     }
 
@@ -316,30 +238,24 @@ private:
         for (int i = 0; i < 3; ++i)
             lane.p[i] = lane.lo[i] * 0.5f + lane.hi[i] * 0.5f;
         const float* p = lane.p;
-        lane.olo = HUGE_VALF, lane.ohi = -HUGE_VALF, lane.rad = 0.0f;
+        lane.rad = 0.0f;
         leaf.px = p[0], leaf.py = p[1], leaf.pz = p[2];
         for (int j = 0; j < kLanes; ++j) {
             // Lanes past the last face repeat it.
             std::uint32_t at = std::min(r.first + std::uint32_t(j), r.second - 1);
             const FaceRecord& record = records[at - r.first];
-            OffsetRange o = offsetRange(record, p);
-            float mid = float(0.5 * (double(o.lo) + double(o.hi)));
-            // Differences of two floats in double are exact unless their
-            // exponents are far apart; the factor covers that rounding.
-            double half = std::max(double(o.hi) - mid, mid - double(o.lo)) * (1.0 + 0x1p-45);
-            float hw = floatUp(half);
+            OffsetRange o = offsetRange(record.corner, record.normal, p);
+            LeafOffsets offsets = leafOffsets(o.lo, o.hi);
             leaf.nx[j] = record.normal.x, leaf.ny[j] = record.normal.y, leaf.nz[j] = record.normal.z;
-            leaf.omid[j] = mid;
-            leaf.hw[j] = hw;
+            leaf.omid[j] = offsets.mid;
+            leaf.hw[j] = offsets.hw;
             leaf.face[j] = items_[at].face;
             for (int k = 0; k < 3; ++k)
                 leaf.corner[k][j] = record.vertex[k];
-            double below = double(mid) - double(hw);
-            double above = double(mid) + double(hw);
-            lane.olo = std::min(lane.olo, floatDown(below - std::fabs(below) * 0x1p-45));
-            lane.ohi = std::max(lane.ohi, floatUp(above + std::fabs(above) * 0x1p-45));
             lane.rad = std::max(lane.rad, o.rad);
         }
+        OffsetInterval interval = leafLaneOffsets(leaf);
+        lane.olo = interval.lo, lane.ohi = interval.hi;
     }
 
     const Mesh& mesh_;
