@@ -256,6 +256,7 @@ const TypeCase kTypes[] = {
     {"float", {0.1, -2.5e-3, 3.4e38}},   {"float32", {1e-45, 16777217, -0.0}},
     {"double", {0.1, -1e-300, 1.7e308}}, {"float64", {1.0 / 3, 5e-324, -7}},
 };
+void PrintTo(const TypeCase& tc, std::ostream* os) { *os << tc.type; }
 
 class EveryType : public ::testing::TestWithParam<std::tuple<TypeCase, const char*>> {};
 
