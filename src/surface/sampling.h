@@ -49,9 +49,10 @@ struct AreaSamples {
 // gets no sample hands its area on to the next face in face order that gets
 // one, together with the fractional share that the count rule carries
 // forward; area left after the last sampled face goes to that face. The
-// weights therefore add up to meshArea (up to rounding), and the area any
-// face stands for beyond its own is less than one sample's worth,
-// meshArea / total, per run of unsampled faces.
+// weights therefore add up to meshArea (up to rounding). A run of unsampled
+// faces holds less than one sample's share (the carried remainder stays in
+// [-1/2, 1/2)), so the area a face stands for beyond its own is less than
+// meshArea / total.
 AreaSamples sampleSurface(const Mesh& mesh, std::size_t total);
 
 // The default sample count for a pair: 10 times the larger face count.
