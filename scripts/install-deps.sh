@@ -3,7 +3,7 @@
 # Extra package names may be given as arguments (the benchmarks add theirs).
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev assimp-testmodels "$@")
+packages=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev assimp-testmodels "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")

@@ -1,7 +1,10 @@
 // The real binary: exact report bytes, exit status and messages.
 #include <sys/wait.h>
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "helpers.h"
 
@@ -162,6 +165,249 @@ TEST(Cli, WritingToAFullDeviceFails)
                           "/sphere_coarse.ply' >/dev/full 2>/dev/null";
     int status = std::system(command.c_str());
     EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+// Options are recognised anywhere on the line; what each asks for wins over
+// the rest of it.
+TEST(Cli, HelpAndVersionAnywhere)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-h"}, {"a.ply", "--help"}, {"--json", "a.ply", "-h", "b.ply"},
+          {"--foo", "--help"}, {"--surface", "--samples", "3", "--help"}}) {
+        Outcome run = runMeshqem(args);
+        EXPECT_EQ(run.status, 0) << args.back();
+        EXPECT_EQ(run.out.rfind("Usage: meshqem FIRST.ply SECOND.ply\n", 0), 0u);
+        for (const char* option : {"-h, --help", "--version", "--json", "--surface", "--samples N",
+                                   "--threads N", "  --  "})
+            EXPECT_NE(run.out.find(option), std::string::npos) << option;
+        EXPECT_EQ(run.err, "");
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"a.ply", "b.ply", "--version"}, {"--surface", "--version", "x"}}) {
+        Outcome run = runMeshqem(args);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, "meshqem " MESHQEM_VERSION "\n");
+    }
+}
+
+// A wrong command line is exit status 2 with a message naming what is
+// wrong on standard error, and no file is read.
+TEST(Cli, UsageErrorsNameTheOption)
+{
+    const std::string sphere = kExamples + "/sphere.ply";
+    struct Case {
+        std::vector<std::string> args;
+        const char* named;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--foo", sphere, sphere}, "--foo"},
+             {{sphere, "-x", sphere}, "-x"},
+             {{"--threads", "0", sphere, sphere}, "--threads"},
+             {{"--threads", "-2", sphere, sphere}, "--threads"},
+             {{"--threads", "many", sphere, sphere}, "--threads"},
+             {{"--threads", sphere, sphere}, "--threads"},
+             {{"--samples", "5", sphere, sphere}, "--samples applies only with --surface"},
+             {{"--surface", "--samples", "-1", sphere, sphere}, "--samples"},
+             {{"--surface", sphere, sphere, sphere}, "exactly two files"}}) {
+        Outcome run = runMeshqem(c.args);
+        EXPECT_EQ(run.status, 2) << c.named;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.rfind("meshqem: ", 0), 0u) << run.err;
+    }
+    // Not an unknown option after "--": a file name that cannot be read.
+    Outcome run = runMeshqem({"--", "--foo", kExamples + "/sphere.ply"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("meshqem: --foo: not a readable PLY file"), std::string::npos) << run.err;
+}
+
+// --threads wins over OMP_NUM_THREADS and never changes a figure.
+TEST(Cli, ThreadsLeaveTheReportUnchanged)
+{
+    const std::vector<std::string> files = {kExamples + "/sphere.ply", kExamples + "/sphere_coarse.ply"};
+    for (const char* threads : {"1", "2", "3"}) {
+        std::vector<std::string> args = {"--threads", threads};
+        args.insert(args.end(), files.begin(), files.end());
+        Outcome run = runMeshqem(args, "OMP_NUM_THREADS=1");
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, kSphereReport);
+    }
+    std::string reference;
+    for (const char* threads : {"1", "2"}) {
+        Outcome run = runMeshqem({"--surface", "--samples", "2000", "--threads", threads, files[0], files[1]});
+        EXPECT_EQ(run.status, 0) << run.err;
+        if (reference.empty())
+            reference = run.out;
+        EXPECT_EQ(run.out, reference) << threads;
+    }
+}
+
+// The JSON of the default mode holds the floats the seven lines print.
+TEST(Cli, JsonOfTheDefaultModeHasTheLinesValues)
+{
+    Outcome run = runMeshqem({"--json", kExamples + "/sphere.ply", kExamples + "/sphere_coarse.ply"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json j = nlohmann::json::parse(run.out);
+    auto printed = [](const nlohmann::json& value) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%f", value.get<double>());
+        EXPECT_EQ(double(float(value.get<double>())), value.get<double>()) << "not a float";
+        return std::string(text);
+    };
+    EXPECT_EQ(j["first"]["file"], kExamples + "/sphere.ply");
+    EXPECT_EQ(j["first"]["vertices"], 642);
+    EXPECT_EQ(j["first"]["faces"], 1280);
+    EXPECT_EQ(j["second"]["vertices"], 42);
+    EXPECT_EQ(j["second"]["faces"], 80);
+    EXPECT_EQ(j["first_to_second"]["vertices"], 642);
+    EXPECT_EQ(j["first_to_second"]["faces"], 80);
+    EXPECT_EQ(printed(j["first_to_second"]["sum"]), "258.013458");
+    EXPECT_EQ(j["second_to_first"]["vertices"], 42);
+    EXPECT_EQ(j["second_to_first"]["faces"], 1280);
+    EXPECT_EQ(printed(j["second_to_first"]["sum"]), "0.000054");
+    EXPECT_EQ(printed(j["qem_error"]), "97.325943");
+}
+
+// Two parallel unit squares 0.5 apart: every distance, mean, root and
+// percentile is exactly 0.5, the spread 0, and the union box 1 x 1 x 0.5
+// has diagonal 1.5.
+class CliSurface : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::vector<std::array<int, 3>> faces = {{0, 1, 2}, {0, 2, 3}};
+        a = dir.write("a.ply", test::encodePly({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, faces,
+                                               test::PlyFormat::ascii));
+        b = dir.write("b.ply", test::encodePly({{0, 0, 0.5f}, {1, 0, 0.5f}, {1, 1, 0.5f}, {0, 1, 0.5f}},
+                                               faces, test::PlyFormat::littleEndian));
+    }
+    test::TempDir dir;
+    std::string a, b;
+};
+
+std::string directionText(const char* title, bool sampled)
+{
+    std::string text = std::string(title) +
+                       "\n"
+                       "  vertices: 4 (0 unreferenced: on no face)\n"
+                       "    min               0.5\n"
+                       "    max               0.5   0.333333 of the diagonal\n"
+                       "    mean              0.5\n"
+                       "    rms               0.5\n"
+                       "    std                 0\n"
+                       "    p50               0.5\n"
+                       "    p90               0.5\n"
+                       "    p95               0.5\n"
+                       "    p99               0.5\n";
+    text += sampled ? "  area samples: 20 over area 1, each weighted by the area it stands for\n"
+                      "    mean              0.5\n"
+                      "    rms               0.5\n"
+                      "    std                 0\n"
+                      "    max               0.5   0.333333 of the diagonal\n"
+                      "    p50               0.5\n"
+                      "    p95               0.5\n"
+                      "    p99               0.5\n"
+                    : "  area samples: none (--samples 0)\n";
+    return text + "  one-sided maximum (lower bound: sampled): 0.5   0.333333 of the diagonal\n";
+}
+
+TEST_F(CliSurface, TextReportOfParallelSquares)
+{
+    for (bool sampled : {true, false}) {
+        Outcome run = sampled ? runMeshqem({"--surface", a, b}) : runMeshqem({a, "--samples", "0", b, "--surface"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out,
+                  "Surface distance: from points of each mesh to the nearest point of the other's surface\n"
+                  "Units: those of the input coordinates (meshes as loaded, not centred or scaled)\n"
+                  "Relative figures: divided by the diagonal of the union of both bounding boxes\n"
+                  "\n"
+                  "A  " + a + "\n"
+                  "   vertices 4, faces 2, area 1\n"
+                  "   bounding box (0, 0, 0) to (1, 1, 0)\n"
+                  "B  " + b + "\n"
+                  "   vertices 4, faces 2, area 1\n"
+                  "   bounding box (0, 0, 0.5) to (1, 1, 0.5)\n"
+                  "diagonal of the union box: 1.5\n"
+                  "\n" +
+                      directionText("A -> B", sampled) + "\n" + directionText("B -> A", sampled) +
+                      "\n"
+                      "Hausdorff (lower bound: sampled): 0.5   0.333333 of the diagonal\n"
+                      "  the larger of the two one-sided maxima; the Hausdorff distance itself\n"
+                      "  can be larger where the farthest point of a surface was not sampled\n");
+    }
+}
+
+TEST_F(CliSurface, JsonReportOfParallelSquares)
+{
+    for (const char* samples : {"20", "0"}) {
+        Outcome run = runMeshqem({"--surface", "--json", "--samples", samples, a, b});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const nlohmann::json j = nlohmann::json::parse(run.out);
+        EXPECT_EQ(j["a"]["file"], a);
+        EXPECT_EQ(j["b"]["file"], b);
+        for (const char* mesh : {"a", "b"}) {
+            EXPECT_EQ(j[mesh]["vertices"], 4);
+            EXPECT_EQ(j[mesh]["faces"], 2);
+            EXPECT_EQ(j[mesh]["area"], 1.0);
+        }
+        EXPECT_EQ(j["a"]["bbox_min"], nlohmann::json({0.0, 0.0, 0.0}));
+        EXPECT_EQ(j["b"]["bbox_max"], nlohmann::json({1.0, 1.0, 0.5}));
+        EXPECT_EQ(j["diagonal"], 1.5);
+        for (const char* direction : {"a_to_b", "b_to_a"}) {
+            const nlohmann::json& v = j[direction]["vertices"];
+            EXPECT_EQ(v["count"], 4);
+            EXPECT_EQ(v["unreferenced"], 0);
+            for (const char* key : {"min", "max", "mean", "rms", "p50", "p90", "p95", "p99"})
+                EXPECT_EQ(v[key], 0.5) << direction << " " << key;
+            EXPECT_EQ(v["std"], 0.0);
+            const nlohmann::json& area = j[direction]["area"];
+            if (samples == std::string("0")) {
+                EXPECT_EQ(area["samples"], 0);
+                for (const char* key : {"area", "mean", "rms", "std", "max", "p50", "p95", "p99"})
+                    EXPECT_TRUE(area[key].is_null()) << key;
+            } else {
+                EXPECT_EQ(area["samples"], 20);
+                EXPECT_EQ(area["area"], 1.0);
+                for (const char* key : {"mean", "rms", "max", "p50", "p95", "p99"})
+                    EXPECT_EQ(area[key], 0.5) << direction << " " << key;
+                EXPECT_EQ(area["std"], 0.0);
+            }
+        }
+        EXPECT_EQ(j["hausdorff"]["lower"], 0.5);
+        EXPECT_TRUE(j["hausdorff"]["upper"].is_null());
+        EXPECT_NE(run.out.find("\"max_relative\":0.3333333333333333"), std::string::npos);
+    }
+}
+
+// A point set has no surface to measure against: both files are checked,
+// each named, and nothing is printed.
+TEST_F(CliSurface, MeshesWithoutSurfaceAreRejected)
+{
+    const std::string points = dir.write("points.ply", test::encodePly(test::kTetraVertices, {}, test::PlyFormat::ascii));
+    const std::string flat = dir.write("flat.ply", test::encodePly(test::kTetraVertices, {{0, 0, 1}, {2, 2, 2}},
+                                                                   test::PlyFormat::ascii));
+    Outcome run = runMeshqem({"--surface", points, flat});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "meshqem: " + points + ": the mesh has no faces, so it has no surface to measure distances to\n"
+                       "meshqem: " + flat + ": every face has zero area, so the mesh has no surface to measure "
+                       "distances to\n");
+    // The default mode still takes a point set.
+    EXPECT_EQ(runMeshqem({points, a}).status, 0);
+}
+
+// The loader's messages are the default mode's, for both files.
+TEST_F(CliSurface, UnreadableFilesAreReportedAsInTheDefaultMode)
+{
+    Outcome run = runMeshqem({"--surface", "/nonexistent/a.ply", "/nonexistent/b.ply"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "RPly: Unable to open file\n"
+              "meshqem: /nonexistent/a.ply: not a readable PLY file\n"
+              "RPly: Unable to open file\n"
+              "meshqem: /nonexistent/b.ply: not a readable PLY file\n");
 }
 
 // Files from Debian's assimp-testmodels, made by other programs. Expected

@@ -1,66 +1,32 @@
-// meshqem FIRST.ply SECOND.ply: how far apart two triangle meshes are.
+// meshqem FIRST.ply SECOND.ply: how far apart two triangle meshes are; with
+// --surface, by exact point-to-surface distances. Parses the options, loads
+// both files and hands them to the chosen mode.
 //
 // Exit status: 0 after a report (or --help, --version), 1 when a file cannot
 // be used or the report cannot be written, 2 for a wrong command line.
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <string>
-#include <utility>
 
+#include <omp.h>
+
+#include "cli/modes.h"
 #include "cli/options.h"
 #include "ply/ply_mesh.h"
-#include "qem/comparison.h"
-#include "qem/normalize.h"
-#include "report/text_report.h"
 
 namespace {
 
 Mesh firstMesh;
 Mesh secondMesh;
 
-const char* firstFileName = "";
-const char* secondFileName = "";
-
-constexpr int kExitUnusableInput = 1;
-constexpr int kExitUsage = 2;
-
-bool load(const char* fileName, Mesh& mesh)
+bool load(const std::string& fileName, Mesh& mesh)
 {
     std::string error;
-    if (loadPlyMesh(fileName, mesh, error))
+    if (loadPlyMesh(fileName.c_str(), mesh, error))
         return true;
-    std::fprintf(stderr, "meshqem: %s: %s\n", fileName, error.c_str());
+    std::fprintf(stderr, "meshqem: %s: %s\n", fileName.c_str(), error.c_str());
     return false;
-}
-
-bool hasVertices(const char* fileName, const Mesh& mesh)
-{
-    if (mesh.vertexCount() > 0)
-        return true;
-    std::fprintf(stderr, "meshqem: %s: the mesh has no vertices, so it cannot be scaled\n",
-                 fileName);
-    return false;
-}
-
-void warnAboutDegenerateFaces(const char* fileName, const Mesh& mesh, const char* otherFileName)
-{
-    if (std::size_t count = countDegenerateFaces(mesh))
-        std::fprintf(stderr,
-                     "meshqem: warning: %s: %zu degenerate faces (zero normal); every vertex of "
-                     "%s is at distance 0 from their plane\n",
-                     fileName, count, otherFileName);
-}
-
-bool normalizeMeshes()
-{
-    NormalizeFailure failure = normalizeMeshes(firstMesh, secondMesh);
-    for (auto [failed, fileName] : {std::pair{failure.first, firstFileName},
-                                    std::pair{failure.second, secondFileName}})
-        if (failed)
-            std::fprintf(stderr,
-                         "meshqem: %s: the bounding-box diagonal is zero (or not finite), so "
-                         "the mesh cannot be scaled\n",
-                         fileName);
-    return !failure.any();
 }
 
 } // namespace
@@ -75,31 +41,33 @@ int main(int argc, char** argv)
     case Options::Action::version:
         std::puts("meshqem " MESHQEM_VERSION);
         return 0;
-    case Options::Action::usage:
+    case Options::Action::notEnoughFiles:
         std::fputs(kUsageText, stdout);
         return kExitUsage;
+    case Options::Action::usageError:
+        std::fprintf(stderr, "meshqem: %s\nRun 'meshqem --help' to see the options.\n",
+                     options.error.c_str());
+        return kExitUsage;
     case Options::Action::compare:
+    case Options::Action::surface:
         break;
     }
+    if (options.threads > 0)
+        omp_set_num_threads(options.threads);
 
     // Both files are read and checked, so that one run reports every problem.
-    firstFileName = options.firstFileName;
-    secondFileName = options.secondFileName;
-    bool firstLoaded = load(firstFileName, firstMesh);
-    bool secondLoaded = load(secondFileName, secondMesh);
+    bool firstLoaded = load(options.firstFileName, firstMesh);
+    bool secondLoaded = load(options.secondFileName, secondMesh);
     if (!firstLoaded || !secondLoaded)
         return kExitUnusableInput;
-    bool firstUsable = hasVertices(firstFileName, firstMesh);
-    bool secondUsable = hasVertices(secondFileName, secondMesh);
-    if (!firstUsable || !secondUsable || !normalizeMeshes())
-        return kExitUnusableInput;
-    warnAboutDegenerateFaces(firstFileName, firstMesh, secondFileName);
-    warnAboutDegenerateFaces(secondFileName, secondMesh, firstFileName);
 
-    const Comparison comparison = compareMeshes(firstMesh, secondMesh);
-    if (!writeTextReport(comparison, stdout) || std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::perror("meshqem: cannot write the report");
-        return kExitUnusableInput;
+    try {
+        return options.action == Options::Action::surface
+                   ? runSurfaceMode(options, firstMesh, secondMesh)
+                   : runPlaneMode(options, firstMesh, secondMesh);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
     }
-    return 0;
+    std::fputs("meshqem: not enough memory for these meshes (and samples)\n", stderr);
+    return kExitUnusableInput;
 }

@@ -1,0 +1,67 @@
+#include <cstdio>
+#include <utility>
+
+#include "cli/modes.h"
+#include "ply/ply_mesh.h"
+#include "qem/comparison.h"
+#include "qem/normalize.h"
+#include "report/json_report.h"
+#include "report/text_report.h"
+
+namespace {
+
+bool hasVertices(const char* fileName, const Mesh& mesh)
+{
+    if (mesh.vertexCount() > 0)
+        return true;
+    std::fprintf(stderr, "meshqem: %s: the mesh has no vertices, so it cannot be scaled\n",
+                 fileName);
+    return false;
+}
+
+void warnAboutDegenerateFaces(const char* fileName, const Mesh& mesh, const char* otherFileName)
+{
+    if (std::size_t count = countDegenerateFaces(mesh))
+        std::fprintf(stderr,
+                     "meshqem: warning: %s: %zu degenerate faces (zero normal); every vertex of "
+                     "%s is at distance 0 from their plane\n",
+                     fileName, count, otherFileName);
+}
+
+bool normalize(Mesh& first, Mesh& second, const char* firstFileName, const char* secondFileName)
+{
+    NormalizeFailure failure = normalizeMeshes(first, second);
+    for (auto [failed, fileName] : {std::pair{failure.first, firstFileName},
+                                    std::pair{failure.second, secondFileName}})
+        if (failed)
+            std::fprintf(stderr,
+                         "meshqem: %s: the bounding-box diagonal is zero (or not finite), so "
+                         "the mesh cannot be scaled\n",
+                         fileName);
+    return !failure.any();
+}
+
+} // namespace
+
+int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
+{
+    const char* firstFileName = options.firstFileName.c_str();
+    const char* secondFileName = options.secondFileName.c_str();
+    bool firstUsable = hasVertices(firstFileName, first);
+    bool secondUsable = hasVertices(secondFileName, second);
+    if (!firstUsable || !secondUsable || !normalize(first, second, firstFileName, secondFileName))
+        return kExitUnusableInput;
+    warnAboutDegenerateFaces(firstFileName, first, secondFileName);
+    warnAboutDegenerateFaces(secondFileName, second, firstFileName);
+
+    const Comparison comparison = compareMeshes(first, second);
+    const bool written =
+        options.json
+            ? writeJsonReport(comparison, options.firstFileName, options.secondFileName, stdout)
+            : writeTextReport(comparison, stdout);
+    if (!written || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::perror("meshqem: cannot write the report");
+        return kExitUnusableInput;
+    }
+    return 0;
+}

@@ -1,0 +1,125 @@
+#include "surface/statistics.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <numeric>
+
+namespace {
+
+// Ascending value, ties broken by position: a strict total order, so the
+// sorted sequence (and every cumulative weight over it) is unique.
+std::vector<std::size_t> ascendingOrder(const std::vector<double>& values)
+{
+    std::vector<std::size_t> order(values.size());
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
+        return values[i] < values[j] || (values[i] == values[j] && i < j);
+    });
+    return order;
+}
+
+// The weighted percentile over an order from ascendingOrder.
+double weightedPercentileInOrder(const std::vector<double>& values,
+                                 const std::vector<std::size_t>& order,
+                                 const std::vector<double>& cumulative, unsigned percent)
+{
+    const double threshold = cumulative.back() * (double(percent) / 100.0);
+    auto reached = std::lower_bound(cumulative.begin(), cumulative.end(), threshold);
+    if (reached == cumulative.end())
+        --reached;
+    return values[order[std::size_t(reached - cumulative.begin())]];
+}
+
+std::vector<double> cumulativeWeights(const std::vector<double>& weights,
+                                      const std::vector<std::size_t>& order)
+{
+    std::vector<double> cumulative(order.size());
+    double sum = 0.0;
+    for (std::size_t k = 0; k < order.size(); ++k)
+        cumulative[k] = sum += weights[order[k]];
+    return cumulative;
+}
+
+} // namespace
+
+double nearestRankPercentile(const std::vector<double>& sorted, unsigned percent)
+{
+    assert(!sorted.empty() && percent <= 100);
+    const std::size_t n = sorted.size();
+    std::size_t rank = (std::size_t(percent) * n + 99) / 100;  // ceil(percent * n / 100)
+    if (rank < 1)
+        rank = 1;
+    return sorted[rank - 1];
+}
+
+double weightedPercentile(const std::vector<double>& values, const std::vector<double>& weights,
+                          unsigned percent)
+{
+    assert(!values.empty() && values.size() == weights.size() && percent <= 100);
+    const std::vector<std::size_t> order = ascendingOrder(values);
+    return weightedPercentileInOrder(values, order, cumulativeWeights(weights, order),
+                                     percent);
+}
+
+VertexStatistics vertexStatistics(const std::vector<double>& values)
+{
+    VertexStatistics s;
+    s.count = values.size();
+    if (values.empty())
+        return s;
+    double sum = 0.0, sumSquares = 0.0;
+    for (double d : values)
+        sum += d, sumSquares += d * d;
+    const double n = double(values.size());
+    s.mean = sum / n;
+    s.rms = std::sqrt(sumSquares / n);
+    double deviations = 0.0;
+    for (double d : values)
+        deviations += (d - s.mean) * (d - s.mean);
+    s.std = std::sqrt(deviations / n);
+
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    s.min = sorted.front();
+    s.max = sorted.back();
+    s.p50 = nearestRankPercentile(sorted, 50);
+    s.p90 = nearestRankPercentile(sorted, 90);
+    s.p95 = nearestRankPercentile(sorted, 95);
+    s.p99 = nearestRankPercentile(sorted, 99);
+    return s;
+}
+
+WeightedStatistics weightedStatistics(const std::vector<double>& values,
+                                      const std::vector<double>& weights)
+{
+    assert(values.size() == weights.size());
+    WeightedStatistics s;
+    s.count = values.size();
+    if (values.empty())
+        return s;
+    double total = 0.0, sum = 0.0, sumSquares = 0.0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double w = weights[i], d = values[i];
+        total += w;
+        sum += w * d;
+        sumSquares += w * (d * d);
+    }
+    s.totalWeight = total;
+    s.max = *std::max_element(values.begin(), values.end());
+    if (!(total > 0.0))
+        return s;  // nothing to average over: only the maximum is defined
+    s.mean = sum / total;
+    s.rms = std::sqrt(sumSquares / total);
+    double deviations = 0.0;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        deviations += weights[i] * ((values[i] - s.mean) * (values[i] - s.mean));
+    s.std = std::sqrt(deviations / total);
+
+    const std::vector<std::size_t> order = ascendingOrder(values);
+    const std::vector<double> cumulative = cumulativeWeights(weights, order);
+    s.p50 = weightedPercentileInOrder(values, order, cumulative, 50);
+    s.p95 = weightedPercentileInOrder(values, order, cumulative, 95);
+    s.p99 = weightedPercentileInOrder(values, order, cumulative, 99);
+    return s;
+}

@@ -1,0 +1,44 @@
+// Two meshes compared by exact point-to-surface distance, in the frame they
+// were loaded in: every vertex and a set of area samples of each mesh against
+// the surface of the other, and the figures of both directions, computed
+// apart from any printing so that the text and JSON reports read one result.
+#pragma once
+
+#include <cstddef>
+
+#include "geometry/mesh.h"
+#include "surface/statistics.h"
+
+// What the reports say about one input mesh.
+struct SurfaceMeshInfo {
+    std::size_t vertices = 0;
+    std::size_t faces = 0;
+    double area = 0;          // meshArea
+    double bboxMin[3] = {};   // the loaded mesh's box, corners converted to double
+    double bboxMax[3] = {};
+};
+
+// One direction: the points of one mesh against the surface of the other.
+struct SurfaceDirection {
+    VertexStatistics vertices;       // every vertex, referenced or not
+    std::size_t unreferenced = 0;    // vertices that no face refers to
+    WeightedStatistics area;         // area samples; count 0 with --samples 0
+    double meshArea = 0;             // of the mesh measured from (the weights
+                                     // add up to it, up to rounding)
+    double max = 0;                  // the larger of the vertex and sample maxima
+};
+
+struct SurfaceComparison {
+    SurfaceMeshInfo a, b;
+    double diagonal = 0;  // of the union of both boxes, in double
+    SurfaceDirection aToB, bToA;
+    // max(aToB.max, bToA.max): the Hausdorff distance is at least this; it is
+    // reached only if the farthest point of a surface happens to be sampled.
+    double hausdorffLower = 0;
+    std::size_t samplesPerMesh = 0;  // area samples placed on each mesh
+};
+
+// Both meshes must have at least one face and a positive area. `samples` area
+// samples are placed on each mesh (sampleSurface), 0 for vertices only.
+// Every figure is the same at any thread count.
+SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples);

@@ -1,0 +1,79 @@
+#include "surface/statistics.h"
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Nearest rank is ceil(p n / 100): an off-by-one or a rounded rank shows on
+// these counts.
+TEST(Statistics, NearestRankPercentiles)
+{
+    const std::vector<double> ten = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    EXPECT_EQ(nearestRankPercentile(ten, 50), 5);
+    EXPECT_EQ(nearestRankPercentile(ten, 90), 9);
+    EXPECT_EQ(nearestRankPercentile(ten, 95), 10);
+    EXPECT_EQ(nearestRankPercentile(ten, 0), 1);
+    EXPECT_EQ(nearestRankPercentile(ten, 100), 10);
+    EXPECT_EQ(nearestRankPercentile({7}, 99), 7);
+    std::vector<double> many(200);
+    for (std::size_t i = 0; i < many.size(); ++i)
+        many[i] = double(i + 1);
+    EXPECT_EQ(nearestRankPercentile(many, 99), 198);
+    EXPECT_EQ(nearestRankPercentile(many, 50), 100);
+}
+
+// The least value whose cumulative weight reaches the fraction; input order
+// does not matter.
+TEST(Statistics, WeightedPercentiles)
+{
+    EXPECT_EQ(weightedPercentile({1, 2, 3, 4}, {1, 1, 1, 1}, 50), 2);
+    EXPECT_EQ(weightedPercentile({4, 1, 3, 2}, {1, 3, 1, 1}, 50), 1);  // 1 holds half the weight
+    EXPECT_EQ(weightedPercentile({4, 1, 3, 2}, {1, 3, 1, 1}, 51), 2);
+    EXPECT_EQ(weightedPercentile({4, 1, 3, 2}, {1, 3, 1, 1}, 99), 4);
+    EXPECT_EQ(weightedPercentile({5, 6}, {0, 1}, 50), 6);  // no weight, no share
+    EXPECT_EQ(weightedPercentile({0.1, 0.2, 0.3}, {0.1, 0.1, 0.1}, 100), 0.3);  // rounding in the sum
+}
+
+TEST(Statistics, VertexFiguresOnAHandCase)
+{
+    VertexStatistics s = vertexStatistics({3, 1, 4, 2});
+    EXPECT_EQ(s.count, 4u);
+    EXPECT_EQ(s.min, 1);
+    EXPECT_EQ(s.max, 4);
+    EXPECT_EQ(s.mean, 2.5);
+    EXPECT_DOUBLE_EQ(s.rms, std::sqrt(7.5));
+    EXPECT_DOUBLE_EQ(s.std, std::sqrt(1.25));  // population, not sample, deviation
+    EXPECT_EQ(s.p50, 2);
+    EXPECT_EQ(s.p90, 4);
+
+    // Equal values have no spread: sqrt(E[d^2] - mean^2) would turn the
+    // rounding noise of the two means into about 1e-9; deviations from the
+    // mean keep it at the noise of the mean itself.
+    VertexStatistics same = vertexStatistics(std::vector<double>(1000, 0.1));
+    EXPECT_LT(same.std, 1e-13);
+    EXPECT_EQ(vertexStatistics(std::vector<double>(1000, 0.5)).std, 0.0);
+    EXPECT_EQ(vertexStatistics({}).count, 0u);
+}
+
+TEST(Statistics, WeightedFiguresOnAHandCase)
+{
+    WeightedStatistics s = weightedStatistics({1, 3}, {3, 1});
+    EXPECT_EQ(s.count, 2u);
+    EXPECT_EQ(s.totalWeight, 4);
+    EXPECT_EQ(s.mean, 1.5);
+    EXPECT_DOUBLE_EQ(s.rms, std::sqrt(3.0));
+    EXPECT_DOUBLE_EQ(s.std, std::sqrt(0.75));
+    EXPECT_EQ(s.max, 3);
+    EXPECT_EQ(s.p50, 1);
+    EXPECT_EQ(s.p95, 3);
+
+    // Equal weights give the unweighted mean and deviation.
+    WeightedStatistics equal = weightedStatistics({3, 1, 4, 2}, {0.5, 0.5, 0.5, 0.5});
+    EXPECT_EQ(equal.mean, 2.5);
+    EXPECT_DOUBLE_EQ(equal.std, std::sqrt(1.25));
+    EXPECT_EQ(weightedStatistics({}, {}).count, 0u);
+}
+
+} // namespace
