@@ -79,7 +79,7 @@ namespace surface_index {
 // Up to kMaxPacket queries, neighbours on a space-filling curve, searched
 // together: one traversal with bounds over their box, each leaf filtered for
 // each of them.
-constexpr int kMaxPacket = 32;
+constexpr int kMaxPacket = 16;
 
 struct SurfacePacket {
     float x[kMaxPacket], y[kMaxPacket], z[kMaxPacket];  // P_f, scaled float queries

@@ -43,6 +43,60 @@ inline void prefetch(const T* object, std::size_t bytes = sizeof(T))
 
 constexpr std::size_t kLeafBoxBytes = offsetof(SurfaceLeaf, corner);
 
+// Measures query q against the triangles of `leaf` whose bound is within its
+// limit, nearest box first (an early small best shrinks the limit below the
+// other bounds); returns whether its best improved.
+template <class K>
+inline bool searchLeaf(const SurfaceLeaf& leaf, SurfacePacket& packet, int q, double scale)
+{
+    float lb2[kLanes];
+    unsigned mask =
+        K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q], packet.limit[q], lb2);
+    bool improved = false;
+    while (mask) {
+        int j = __builtin_ctz(mask);
+        for (unsigned m = mask & (mask - 1); m; m &= m - 1)
+            if (lb2[__builtin_ctz(m)] < lb2[j])
+                j = __builtin_ctz(m);
+        const Vector3* c = leaf.corner[j];
+        const double d = pointTriangleDistanceSquared(packet.p[q], c[0], c[1], c[2]);
+        if (d < packet.best[q]) {
+            packet.best[q] = d;
+            packet.limit[q] = searchLimit(d, scale, packet.slack[q]);
+            improved = true;
+        }
+        mask &= ~(1u << j);
+        // Lanes the new limit excludes.
+        for (unsigned m = mask; m; m &= m - 1)
+            if (!(lb2[__builtin_ctz(m)] <= packet.limit[q]))
+                mask &= ~(1u << __builtin_ctz(m));
+    }
+    return improved;
+}
+
+// A first candidate for query q: down from the root into the child whose box
+// is nearest to it, then its leaf. Any triangle measured is a valid best; this
+// one is usually close, which keeps the packet's limits, and so the part of
+// the tree the packet visits, small from the start.
+template <class K>
+inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q)
+{
+    const QueryBox point{{packet.x[q], packet.y[q], packet.z[q]},
+                         {packet.x[q], packet.y[q], packet.z[q]}};
+    std::int32_t child = 0;
+    while (child >= 0) {
+        const SurfaceNode& node = index.nodes[std::size_t(child)];
+        float lb2[kLanes];
+        K::nodeBounds(node, point, HUGE_VALF, lb2);
+        int j = 0;
+        for (int k = 1; k < node.count; ++k)
+            if (lb2[k] < lb2[j])
+                j = k;
+        child = node.child[j];
+    }
+    searchLeaf<K>(index.leaves[std::size_t(~child)], packet, q, index.scale);
+}
+
 template <class K>
 void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
                       std::vector<StackEntry>& stack)
@@ -56,9 +110,13 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
         box.lo[1] = std::min(box.lo[1], packet.y[q]), box.hi[1] = std::max(box.hi[1], packet.y[q]);
         box.lo[2] = std::min(box.lo[2], packet.z[q]), box.hi[2] = std::max(box.hi[2], packet.z[q]);
     }
+    for (int q = 0; q < packet.count; ++q)
+        descend<K>(index, packet, q);
     // The largest limit of the packet: a subtree is entered while its bound
     // over the packet's box is not above it.
-    float maxLimit = HUGE_VALF;
+    float maxLimit = packet.limit[0];
+    for (int q = 1; q < packet.count; ++q)
+        maxLimit = std::max(maxLimit, packet.limit[q]);
     const double scale = index.scale;
 
     stack.clear();
@@ -72,8 +130,7 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
             const SurfaceNode& node = index.nodes[std::size_t(entry.child)];
             float lb2[kLanes];
             unsigned mask = K::nodeBounds(node, box, maxLimit, lb2);
-            // Pushed farthest first, so that the nearest child is next: the
-            // first leaf reached gives every query a close first candidate.
+            // Pushed farthest first, so that the nearest child is next.
             const std::size_t base = stack.size();
             for (; mask; mask &= mask - 1) {
                 const int j = __builtin_ctz(mask);
@@ -94,39 +151,10 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
         }
         const SurfaceLeaf& leaf = index.leaves[std::size_t(~entry.child)];
         bool improved = false;
-        for (int q = 0; q < packet.count; ++q) {
+        for (int q = 0; q < packet.count; ++q)
             // The lane's bound holds for every query in the box.
-            if (entry.lb2 > packet.limit[q])
-                continue;
-            float lb2[kLanes];
-            unsigned mask = K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q],
-                                          packet.limit[q], lb2);
-            if (!mask)
-                continue;
-            // The nearest box first: its value usually shrinks the limit
-            // below the others' bounds.
-            int first = __builtin_ctz(mask);
-            for (unsigned m = mask & (mask - 1); m; m &= m - 1) {
-                const int j = __builtin_ctz(m);
-                if (lb2[j] < lb2[first])
-                    first = j;
-            }
-            for (int j = first;;) {
-                const Vector3* c = leaf.corner[j];
-                const double d = pointTriangleDistanceSquared(packet.p[q], c[0], c[1], c[2]);
-                if (d < packet.best[q]) {
-                    packet.best[q] = d;
-                    packet.limit[q] = searchLimit(d, scale, packet.slack[q]);
-                    improved = true;
-                }
-                mask &= ~(1u << j);
-                while (mask && !(lb2[__builtin_ctz(mask)] <= packet.limit[q]))
-                    mask &= mask - 1;
-                if (!mask)
-                    break;
-                j = __builtin_ctz(mask);
-            }
-        }
+            if (!(entry.lb2 > packet.limit[q]))
+                improved |= searchLeaf<K>(leaf, packet, q, scale);
         if (improved) {
             maxLimit = packet.limit[0];
             for (int q = 1; q < packet.count; ++q)
