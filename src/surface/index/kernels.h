@@ -39,7 +39,7 @@
 //    with sqrt(best) correctly rounded, e = |P - P_f| <= sum_i |P_i - P_f,i|
 //    (each term exact in double), and s 2^-535 <= 2^-376 as k <= 159 (the
 //    least positive float scaled to 2^10).
-//    searchLimit below adds the slack 2^-49 Diam + e + 2^-300 (Diam >= s diam(T) for
+//    updateLimits below adds the slack 2^-49 Diam + e + 2^-300 (Diam >= s diam(T) for
 //    every T, 2^-49 = 16 ud) and multiplies by 1 + 2^-47 (64 ud), which covers
 //    the factor 1 + 6.1 ud and the three roundings of its own evaluation.
 //
@@ -54,12 +54,35 @@
 //    overflows; an unused node lane has an empty box and lb2 = +inf, which the
 //    mask excludes by count.
 //
-// 4. The limit. searchLimit computes, in double with upward margins,
+// 4. The limit. updateLimits computes, in double with upward margins,
 //        L = floatUp(fl(fl(fl(r r)(1 + 2^-21)) + 2^-146)),   r = the reach >= R,
 //    and 2^-21 = 8 u covers 5.01 u and the roundings, 2^-146 covers 2^-148, so
 //    D(p, T) <= best implies lb2 <= L for T's box, for every box above it and
 //    for every query box holding P_f. A lane or a triangle is skipped only when
 //    lb2 > L: none that could beat or tie the best is ever skipped.
+//
+// 5. The prism bound of a leaf triangle (SurfaceLeaf). For unit-like float
+//    vectors n, m with Gram matrix G, (n . w)^2 + (m . w)^2 = |A w|^2 <=
+//    lambda_max(G) |w|^2 <= lambda |w|^2, lambda = 1 + 2^-20 (Gershgorin, as
+//    the build checks). For x in s T, |n . (P_f - x)| >= dn := max(n . (P_f - c)
+//    - ohi, olo - n . (P_f - c), 0) and m_e . (P_f - x) >= h_e := m_e . (P_f - c)
+//    - om_e, so with h = max(h_0, h_1, h_2, 0) and x the point of s T nearest
+//    to P_f:  dn^2 + h^2 <= lambda dist(P_f, s T)^2.
+//    Computed: v = fl(P_f - c) errs by at most 1.01 u |v_i| per axis, the
+//    three-term dot products by 3.01 u sum |n_i||v_i| plus 3 2^-150 of
+//    underflow, |n_i|, |m_i| <= 1; so with V1 = sum |v_i| the computed t for
+//    n (and each m_e) is within alpha = 4.04 u V1 + 2^-147 of the exact value,
+//    and the subtractions and maxima give dn_c <= (1 + u)(dn + alpha),
+//    h_c <= (1 + u)(h + alpha). The squares and their sum add (1 + u)^2 and
+//    2^-149, and by Minkowski sqrt((dn + alpha)^2 + (h + alpha)^2) <=
+//    sqrt(dn^2 + h^2) + 1.42 alpha, so
+//        p2 = fl(dn_c^2 + h_c^2) <= (1 + 4.01 u)(sqrt(lambda) R + 1.42 alpha)^2 + 2^-148
+//    whenever D(p, T) <= best. prismLimit takes rho = floatUp(r (1 + 2^-20))
+//    >= sqrt(lambda) R and a = fl(fl(V1_c 2^-21) + 2^-145) >= 1.42 alpha
+//    (V1_c >= V1 (1 - u)^2, 2^-21 = 8 u), and returns
+//    fl(fl(fl(fl(rho + a)^2)(1 + 2^-20)) + 2^-146) >= (1 + 11.9 u)(rho + a)^2
+//    (1 - u) + 2^-148: not less than the bound on p2. A triangle is measured
+//    only when both its box bound is within the limit and p2 <= prismLimit.
 //
 // surface_index_test checks the node and leaf bounds directly against every
 // triangle beneath them.
@@ -86,7 +109,8 @@ struct SurfacePacket {
     Point3d p[kMaxPacket];                              // the queries themselves
     double slack[kMaxPacket];                           // 2^-49 Diam + e + 2^-300 (analysis 2)
     double best[kMaxPacket];                            // out: the least D(p, T)
-    float limit[kMaxPacket];                            // searchLimit(best)
+    float limit[kMaxPacket];                            // L of analysis 4
+    float reach[kMaxPacket];                            // rho of analysis 5
     int count;
 };
 
@@ -96,6 +120,19 @@ struct SurfacePacket {
 // for a subnormal one; the double steps add about 2^-52 |x|).
 inline float floatDown(double x) { return float(x - std::fabs(x) * 0x1p-23 - 0x1p-149); }
 inline float floatUp(double x) { return float(x + std::fabs(x) * 0x1p-23 + 0x1p-149); }
+
+// The limits of analyses 4 and 5 for slot q of `packet` from its best.
+inline void updateLimits(SurfacePacket& packet, int q, double scale)
+{
+    const double best = packet.best[q];
+    if (!(best < HUGE_VAL)) {
+        packet.limit[q] = packet.reach[q] = HUGE_VALF;
+        return;
+    }
+    const double reach = (scale * std::sqrt(best) + packet.slack[q]) * (1.0 + 0x1p-47);
+    packet.limit[q] = floatUp(reach * reach * (1.0 + 0x1p-21) + 0x1p-146);
+    packet.reach[q] = floatUp(reach * (1.0 + 0x1p-20));
+}
 
 // Fills slot q of `packet` with query p (which must be inside the domain)
 // for an index of scale `scale` and diameter bound `diameter`.
@@ -110,16 +147,20 @@ inline void setQuery(SurfacePacket& packet, int q, const Point3d& p, double scal
     double e = std::fabs(P[0] - f[0]) + std::fabs(P[1] - f[1]) + std::fabs(P[2] - f[2]);
     packet.slack[q] = diameter * 0x1p-49 + e + 0x1p-300;
     packet.best[q] = HUGE_VAL;
-    packet.limit[q] = HUGE_VALF;
+    updateLimits(packet, q, scale);
 }
 
-// The limit L of analysis 4 for a query whose best so far is `best`.
-inline float searchLimit(double best, double scale, double slack)
+// The bound p2 of analysis 5 is compared with this, for a query with reach
+// rho whose offset from the leaf's reference point sums to v1 = fl(fl(|v_x|
+// + |v_y|) + |v_z|). Both kernel sets call it: the same float operations.
+inline float prismLimit(float rho, float v1)
 {
-    if (!(best < HUGE_VAL))
-        return HUGE_VALF;
-    const double reach = (scale * std::sqrt(best) + slack) * (1.0 + 0x1p-47);
-    return floatUp(reach * reach * (1.0 + 0x1p-21) + 0x1p-146);
+    float a = v1 * 0x1p-21f;
+    a = a + 0x1p-145f;
+    float r = rho + a;
+    float square = r * r;
+    square = square * (1.0f + 0x1p-20f);
+    return square + 0x1p-146f;
 }
 
 struct StackEntry {
@@ -132,10 +173,11 @@ struct SurfaceKernels {
     // returns the mask of lanes j < node.count with lb2[j] <= limit.
     unsigned (*nodeBounds)(const SurfaceNode& node, const QueryBox& box, float limit,
                            float* lb2);
-    // lb2[j] for each triangle j of `leaf` against the scaled float query
-    // (x, y, z); returns the mask of lanes with lb2[j] <= limit.
+    // For each triangle j of `leaf` and the scaled float query (x, y, z):
+    // p2[j], the prism bound of analysis 5, and the mask of lanes whose box
+    // bound is <= limit and whose p2[j] <= prismLimit(reach, v1).
     unsigned (*leafBounds)(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
-                           float* lb2);
+                           float reach, float* p2);
     // Fills packet.best with nearestSurfaceDistanceSquared of each query
     // (slots set with setQuery).
     void (*searchPacket)(const SurfaceIndex& index, SurfacePacket& packet,

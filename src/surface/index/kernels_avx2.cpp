@@ -63,16 +63,43 @@ unsigned nodeBoundsAvx2(const SurfaceNode& node, const QueryBox& box, float limi
     return mask & ((1u << node.count) - 1u);
 }
 
-unsigned leafBoundsAvx2(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
-                        float* lb2)
+inline __m256 dot8(const float* ax, const float* ay, const float* az, __m256 vx, __m256 vy,
+                   __m256 vz)
 {
-    const __m256 vx = _mm256_set1_ps(x), vy = _mm256_set1_ps(y), vz = _mm256_set1_ps(z);
-    __m256 gx = gap8(_mm256_load_ps(leaf.lox), _mm256_load_ps(leaf.hix), vx, vx);
-    __m256 gy = gap8(_mm256_load_ps(leaf.loy), _mm256_load_ps(leaf.hiy), vy, vy);
-    __m256 gz = gap8(_mm256_load_ps(leaf.loz), _mm256_load_ps(leaf.hiz), vz, vz);
-    __m256 s = squaredSum8(gx, gy, gz);
-    _mm256_storeu_ps(lb2, s);
-    return unsigned(_mm256_movemask_ps(_mm256_cmp_ps(s, _mm256_set1_ps(limit), _CMP_LE_OQ)));
+    __m256 x = _mm256_mul_ps(_mm256_load_ps(ax), vx);
+    __m256 y = _mm256_mul_ps(_mm256_load_ps(ay), vy);
+    __m256 z = _mm256_mul_ps(_mm256_load_ps(az), vz);
+    return _mm256_add_ps(_mm256_add_ps(x, y), z);
+}
+
+unsigned leafBoundsAvx2(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
+                        float reach, float* p2)
+{
+    const float sx = x - leaf.cx, sy = y - leaf.cy, sz = z - leaf.cz;
+    float v1 = std::fabs(sx) + std::fabs(sy);
+    v1 = v1 + std::fabs(sz);
+    const __m256 plimit = _mm256_set1_ps(prismLimit(reach, v1));
+    const __m256 px = _mm256_set1_ps(x), py = _mm256_set1_ps(y), pz = _mm256_set1_ps(z);
+    __m256 gx = gap8(_mm256_load_ps(leaf.lox), _mm256_load_ps(leaf.hix), px, px);
+    __m256 gy = gap8(_mm256_load_ps(leaf.loy), _mm256_load_ps(leaf.hiy), py, py);
+    __m256 gz = gap8(_mm256_load_ps(leaf.loz), _mm256_load_ps(leaf.hiz), pz, pz);
+    __m256 box = squaredSum8(gx, gy, gz);
+    const __m256 vx = _mm256_set1_ps(sx), vy = _mm256_set1_ps(sy), vz = _mm256_set1_ps(sz);
+    const __m256 zero = _mm256_setzero_ps();
+    __m256 t = dot8(leaf.nx, leaf.ny, leaf.nz, vx, vy, vz);
+    __m256 dn = _mm256_max_ps(_mm256_max_ps(_mm256_sub_ps(t, _mm256_load_ps(leaf.ohi)),
+                                            _mm256_sub_ps(_mm256_load_ps(leaf.olo), t)),
+                              zero);
+    __m256 h = zero;
+    for (int e = 0; e < 3; ++e) {
+        __m256 te = dot8(leaf.mx[e], leaf.my[e], leaf.mz[e], vx, vy, vz);
+        h = _mm256_max_ps(h, _mm256_sub_ps(te, _mm256_load_ps(leaf.om[e])));
+    }
+    __m256 p = _mm256_add_ps(_mm256_mul_ps(dn, dn), _mm256_mul_ps(h, h));
+    _mm256_storeu_ps(p2, p);
+    __m256 ok = _mm256_and_ps(_mm256_cmp_ps(box, _mm256_set1_ps(limit), _CMP_LE_OQ),
+                              _mm256_cmp_ps(p, plimit, _CMP_LE_OQ));
+    return unsigned(_mm256_movemask_ps(ok));
 }
 
 struct Avx2 {
@@ -82,9 +109,9 @@ struct Avx2 {
         return nodeBoundsAvx2(node, box, limit, lb2);
     }
     static unsigned leafBounds(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
-                               float* lb2)
+                               float reach, float* p2)
     {
-        return leafBoundsAvx2(leaf, x, y, z, limit, lb2);
+        return leafBoundsAvx2(leaf, x, y, z, limit, reach, p2);
     }
 };
 

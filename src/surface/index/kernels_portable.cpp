@@ -5,6 +5,8 @@
 #include "surface/index/kernels.h"
 #include "surface/index/traversal.h"
 
+#include <cmath>
+
 namespace surface_index {
 
 namespace {
@@ -42,14 +44,38 @@ unsigned nodeBoundsPortable(const SurfaceNode& node, const QueryBox& box, float 
     return mask;
 }
 
-unsigned leafBoundsPortable(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
-                            float* lb2)
+inline float dot3(float ax, float ay, float az, float vx, float vy, float vz)
 {
+    float x = ax * vx;
+    float y = ay * vy;
+    float z = az * vz;
+    float s = x + y;
+    return s + z;
+}
+
+unsigned leafBoundsPortable(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
+                            float reach, float* p2)
+{
+    const float vx = x - leaf.cx, vy = y - leaf.cy, vz = z - leaf.cz;
+    float v1 = std::fabs(vx) + std::fabs(vy);
+    v1 = v1 + std::fabs(vz);
+    const float plimit = prismLimit(reach, v1);
     unsigned mask = 0;
     for (int j = 0; j < kLanes; ++j) {
-        lb2[j] = squaredSum(gap(leaf.lox[j], leaf.hix[j], x, x), gap(leaf.loy[j], leaf.hiy[j], y, y),
-                            gap(leaf.loz[j], leaf.hiz[j], z, z));
-        if (lb2[j] <= limit)
+        float box = squaredSum(gap(leaf.lox[j], leaf.hix[j], x, x),
+                               gap(leaf.loy[j], leaf.hiy[j], y, y),
+                               gap(leaf.loz[j], leaf.hiz[j], z, z));
+        float t = dot3(leaf.nx[j], leaf.ny[j], leaf.nz[j], vx, vy, vz);
+        float dn = maxf(maxf(t - leaf.ohi[j], leaf.olo[j] - t), 0.0f);
+        float h = 0.0f;
+        for (int e = 0; e < 3; ++e) {
+            float te = dot3(leaf.mx[e][j], leaf.my[e][j], leaf.mz[e][j], vx, vy, vz);
+            h = maxf(h, te - leaf.om[e][j]);
+        }
+        float dd = dn * dn;
+        float hh = h * h;
+        p2[j] = dd + hh;
+        if (box <= limit && p2[j] <= plimit)
             mask |= 1u << j;
     }
     return mask;
@@ -62,9 +88,9 @@ struct Portable {
         return nodeBoundsPortable(node, box, limit, lb2);
     }
     static unsigned leafBounds(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
-                               float* lb2)
+                               float reach, float* p2)
     {
-        return leafBoundsPortable(leaf, x, y, z, limit, lb2);
+        return leafBoundsPortable(leaf, x, y, z, limit, reach, p2);
     }
 };
 

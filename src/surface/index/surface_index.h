@@ -17,9 +17,10 @@
 // copied bit for bit from the mesh, for the exact routine (no dependent load
 // through the face and vertex arrays).
 //
-// Memory: a leaf takes 480 bytes for 8 triangles and an 8-wide node 256 bytes
-// for 8 children: about 65 bytes per triangle in all (60 in leaves, 4 to 5 in
-// nodes; the mesh itself takes 24 bytes per face and 12 per vertex).
+// Memory: a leaf takes 1056 bytes for 8 triangles and an 8-wide node 256
+// bytes for 8 children: about 137 bytes per triangle in all (132 in leaves,
+// 4 to 5 in nodes; the mesh itself takes 24 bytes per face and 12 per
+// vertex).
 #pragma once
 
 #include <cstddef>
@@ -52,13 +53,26 @@ struct alignas(32) SurfaceNode {
     std::int32_t count;
 };
 
-// Eight triangles. Lane j's box holds s * (triangle j) in scaled space; its
-// corners are the mesh's float corners, unscaled. A leaf with fewer than 8
-// triangles repeats its last one, which cannot change a minimum.
+// Eight triangles, each with two filters in scaled space (kernels.h):
+// lane j's box holds s * (triangle j); and its prism: measured from the
+// leaf's reference point c, every point x of s * (triangle j) satisfies
+//     olo <= n . (x - c) <= ohi   and   m_e . (x - c) <= om_e,  e = 0, 1, 2,
+// exactly, for the stored float vectors n (the unit normal) and m_e (the
+// in-plane outward normal of edge e), or all of them zero for a triangle too
+// degenerate to have a normal. Each pair (n, m_e) has Gram matrix G with
+// max(G_11, G_22) + |G_12| <= 1 + 2^-20 (checked when built), which is what
+// the prism bound needs of it. The corners are the mesh's float corners,
+// unscaled, for the exact routine. A leaf with fewer than 8 triangles repeats
+// its last one, which cannot change a minimum.
 struct alignas(32) SurfaceLeaf {
     float lox[kLanes], hix[kLanes];
     float loy[kLanes], hiy[kLanes];
     float loz[kLanes], hiz[kLanes];
+    float cx, cy, cz, unused[kLanes - 3];
+    float nx[kLanes], ny[kLanes], nz[kLanes];
+    float olo[kLanes], ohi[kLanes];
+    float mx[3][kLanes], my[3][kLanes], mz[3][kLanes];
+    float om[3][kLanes];
     Vector3 corner[kLanes][3];
 };
 

@@ -18,7 +18,7 @@
 // on which of two equal values is taken. Each query starts from +inf, its
 // best is only ever replaced by a smaller D(p, T) computed by the same
 // routine, and a triangle is skipped only when a bound lb2 of its box (or of a
-// box above it, for a box of queries holding this one) exceeds searchLimit of
+// box above it, for a box of queries holding this one) exceeds the limits of
 // the query's best at that moment, which by kernels.h implies D(p, T) > best
 // then, so > the final best too.
 #pragma once
@@ -41,17 +41,17 @@ inline void prefetch(const T* object, std::size_t bytes = sizeof(T))
         __builtin_prefetch(reinterpret_cast<const char*>(object) + line);
 }
 
-constexpr std::size_t kLeafBoxBytes = offsetof(SurfaceLeaf, corner);
+constexpr std::size_t kLeafFilterBytes = offsetof(SurfaceLeaf, corner);
 
-// Measures query q against the triangles of `leaf` whose bound is within its
-// limit, nearest box first (an early small best shrinks the limit below the
-// other bounds); returns whether its best improved.
+// Measures query q against the triangles of `leaf` whose bounds are within its
+// limits, least prism bound first (an early small best shrinks the limits
+// below the other bounds); returns whether its best improved.
 template <class K>
 inline bool searchLeaf(const SurfaceLeaf& leaf, SurfacePacket& packet, int q, double scale)
 {
     float lb2[kLanes];
-    unsigned mask =
-        K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q], packet.limit[q], lb2);
+    unsigned mask = K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q], packet.limit[q],
+                                  packet.reach[q], lb2);
     bool improved = false;
     while (mask) {
         int j = __builtin_ctz(mask);
@@ -62,14 +62,14 @@ inline bool searchLeaf(const SurfaceLeaf& leaf, SurfacePacket& packet, int q, do
         const double d = pointTriangleDistanceSquared(packet.p[q], c[0], c[1], c[2]);
         if (d < packet.best[q]) {
             packet.best[q] = d;
-            packet.limit[q] = searchLimit(d, scale, packet.slack[q]);
+            updateLimits(packet, q, scale);
             improved = true;
         }
         mask &= ~(1u << j);
-        // Lanes the new limit excludes.
-        for (unsigned m = mask; m; m &= m - 1)
-            if (!(lb2[__builtin_ctz(m)] <= packet.limit[q]))
-                mask &= ~(1u << __builtin_ctz(m));
+        // Lanes the new limits exclude.
+        if (improved && mask)
+            mask &= K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q], packet.limit[q],
+                                  packet.reach[q], lb2);
     }
     return improved;
 }
@@ -138,7 +138,7 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
                 if (e.child >= 0)
                     prefetch(&index.nodes[std::size_t(e.child)]);
                 else
-                    prefetch(&index.leaves[std::size_t(~e.child)], kLeafBoxBytes);
+                    prefetch(&index.leaves[std::size_t(~e.child)], kLeafFilterBytes);
                 std::size_t at = stack.size();
                 stack.push_back(e);
                 while (at > base && stack[at - 1].lb2 < e.lb2) {
