@@ -233,12 +233,16 @@ TEST(SurfaceIndexBuild, SameBytesAtAnyThreadCount)
 }
 
 // The scale puts the largest coordinate in [2^10, 2^11) at any magnitude,
-// subnormal included, and every leaf box holds its scaled corners.
+// subnormal included, and every leaf box holds its scaled corners, also when
+// the scale pushes the smallest corners below the float range (a mesh
+// spanning 1e38 to 1e-30, factor 0), where only outward rounding keeps them.
 TEST(SurfaceIndexBuild, ScaleAndBoxesAtEveryMagnitude)
 {
     std::mt19937 rng(31);
-    for (float factor : {1.0f, 1e30f, 1e-30f, 0x1p-140f, 3e7f}) {
-        const Mesh to = scaled(soup(rng, 100, 0, 1), factor);
+    for (float factor : {1.0f, 1e30f, 1e-30f, 0x1p-140f, 3e7f, 0.0f}) {
+        Mesh to = scaled(soup(rng, 100, 0, 1), factor == 0.0f ? 1e-30f : factor);
+        if (factor == 0.0f)
+            to.vertices[0] = {3e38f, -2e38f, 1e38f};
         const si::SurfaceIndex index = si::buildSurfaceIndex(to);
         float largest = 0;
         for (const Vector3& v : to.vertices)
