@@ -3,11 +3,16 @@
 // whatever the thread count or CPU.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "geometry/mesh.h"
 #include "query/strategy.h"
 #include "surface/point_triangle.h"
+
+namespace surface_index {
+struct SurfaceIndex;
+}
 
 class NearestSurfaceSearch {
 public:
@@ -20,8 +25,12 @@ public:
     void distances(const std::vector<Point3d>& points, std::vector<double>& out);
 
     const Mesh& target() const { return target_; }
+    // Whether an index has been built (on the first call that could use one).
+    bool indexed() const { return index_ != nullptr; }
 
 private:
     const Mesh& target_;
-    [[maybe_unused]] SearchMode mode_;  // read once an index exists
+    SearchMode mode_;
+    // Shared by copies of the search; never changed once built.
+    std::shared_ptr<const surface_index::SurfaceIndex> index_;
 };

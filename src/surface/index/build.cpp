@@ -1,0 +1,329 @@
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <utility>
+
+#include "surface/index/kernels.h"
+#include "surface/index/surface_index.h"
+
+namespace surface_index {
+
+namespace {
+
+struct D3 {
+    double x, y, z;
+};
+
+inline double dot(const D3& a, const D3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline D3 cross(const D3& a, const D3& b)
+{
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline D3 minus(const D3& a, const D3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+// w / |w| rounded to float, or zero when |w| is 0 or not finite.
+inline Vector3 unitFloat(const D3& w)
+{
+    double length = std::sqrt(dot(w, w));
+    if (!(length > 0.0) || !std::isfinite(length))
+        return {0.0f, 0.0f, 0.0f};
+    return {float(w.x / length), float(w.y / length), float(w.z / length)};
+}
+inline D3 toD3(const Vector3& v) { return {v.x, v.y, v.z}; }
+
+// The enclosure [lo, hi] of w . (x_k - c) over the three scaled corners x_k
+// (exact in double) for a float vector w. Each difference x_k,i - c_i rounds
+// with relative error ud, the exact products and the two sums add at most
+// 2.01 ud of S = sum_i |w_i| |x_k,i - c_i|, so the margin 2^-50 S (8 ud) and
+// the outward rounding to float keep every real value inside.
+void enclosure(const Vector3& w, const D3 x[3], const float c[3], float& lo, float& hi)
+{
+    double low = HUGE_VAL, high = -HUGE_VAL;
+    for (int k = 0; k < 3; ++k) {
+        const double d[3] = {x[k].x - c[0], x[k].y - c[1], x[k].z - c[2]};
+        const double t = d[0] * w.x + d[1] * w.y + d[2] * w.z;
+        const double margin = (std::fabs(d[0] * w.x) + std::fabs(d[1] * w.y) +
+                               std::fabs(d[2] * w.z)) * 0x1p-50;
+        low = std::min(low, t - margin);
+        high = std::max(high, t + margin);
+    }
+    lo = floatDown(low);
+    hi = floatUp(high);
+}
+
+// Whether (n, m) meets the Gram bound of SurfaceLeaf: in double the
+// products of floats are exact and the sums err by 2 ud, far inside the
+// 2^-40 kept back.
+bool gramBounded(const Vector3& n, const Vector3& m)
+{
+    const double nn = dot(toD3(n), toD3(n)), mm = dot(toD3(m), toD3(m));
+    const double nm = dot(toD3(n), toD3(m));
+    return std::max(nn, mm) + std::fabs(nm) <= 1.0 + 0x1p-20 - 0x1p-40;
+}
+
+class Builder {
+public:
+    Builder(const Mesh& mesh, SurfaceIndex& index)
+        : mesh_(mesh), index_(index), count_(std::uint32_t(mesh.faces.size())),
+          items_(new Item[count_])
+    {
+        float largest = 0.0f;
+        for (const Vector3& v : mesh.vertices)
+            largest = std::max({largest, std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+        // s = 2^k puts the largest magnitude in [2^10, 2^11); ilogb is exact
+        // for subnormals too. k lies in [10 - 127, 10 + 149].
+        int k = largest > 0.0f ? kScaleExponent - std::ilogb(largest) : 0;
+        index_.scale = std::ldexp(1.0, k);
+        // A triangle's diameter is at most the diagonal of the box
+        // [-m, m]^3, 2 sqrt(3) m; 4 m rounds to no less.
+        index_.diameter = 4.0 * double(largest) * index_.scale;
+        const std::ptrdiff_t faces = std::ptrdiff_t(count_);
+#pragma omp parallel for schedule(static)
+        for (std::ptrdiff_t f = 0; f < faces; ++f) {
+            const Face& face = mesh.faces[std::size_t(f)];
+            Item& item = items_[std::size_t(f)];
+            for (int i = 0; i < 3; ++i) {
+                // The box centre of the corners: a split key only.
+                float lo = HUGE_VALF, hi = -HUGE_VALF;
+                for (int c = 0; c < 3; ++c) {
+                    const Vector3& v = mesh.corner(face, c);
+                    float x = i == 0 ? v.x : i == 1 ? v.y : v.z;
+                    lo = std::min(lo, x), hi = std::max(hi, x);
+                }
+                item.key[i] = float(0.5 * (double(lo) + double(hi)));
+            }
+            item.face = std::uint32_t(f);
+        }
+    }
+
+    // The median splits permute the items alone, independent ranges as
+    // tasks; then the leaves are filled in parallel and last the nodes are
+    // assembled from the leaves' boxes. The result is that of one
+    // depth-first recursion whatever the number of threads.
+    void build()
+    {
+#pragma omp parallel
+#pragma omp single
+        partition(0, count_);
+
+        // Every range the splits produce starts at a multiple of kLanes.
+        const std::uint32_t leaves = (count_ + kLanes - 1) / kLanes;
+        index_.leaves.resize(leaves);
+        leafBoxes_.reset(new Box[leaves]);
+#pragma omp parallel for schedule(static)
+        for (std::ptrdiff_t l = 0; l < std::ptrdiff_t(leaves); ++l) {
+            std::uint32_t first = std::uint32_t(l) * kLanes;
+            makeLeaf({first, std::min(first + kLanes, count_)}, index_.leaves[std::size_t(l)],
+                     leafBoxes_[std::size_t(l)]);
+        }
+        index_.nodes.reserve(count_ / 32 + 1);
+        Box root;
+        buildNode(0, count_, root);
+    }
+
+private:
+    using Range = std::pair<std::uint32_t, std::uint32_t>;
+    struct Box {
+        float lo[3], hi[3];
+    };
+
+    // Where a range of more than kLanes items is split: at a multiple of
+    // kLanes from its start, so that leaves fill up.
+    static std::uint32_t splitPoint(Range r)
+    {
+        std::uint32_t size = r.second - r.first;
+        return r.first + kLanes * ((size + 2 * kLanes - 1) / (2 * kLanes));
+    }
+
+    void partition(std::uint32_t first, std::uint32_t last)
+    {
+        constexpr std::uint32_t kTaskSize = 1u << 14;
+        while (last - first > std::uint32_t(kLanes)) {
+            std::uint32_t mid = split({first, last});
+            if (last - mid >= kTaskSize) {
+#pragma omp task
+                partition(mid, last);
+            } else {
+                partition(mid, last);
+            }
+            last = mid;
+        }
+    }
+
+    // Median split of a range on the widest axis of its keys (ties by axis
+    // order); returns splitPoint(r).
+    std::uint32_t split(Range r)
+    {
+        float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+        for (std::uint32_t i = r.first; i < r.second; ++i)
+            for (int a = 0; a < 3; ++a)
+                lo[a] = std::min(lo[a], items_[i].key[a]), hi[a] = std::max(hi[a], items_[i].key[a]);
+        int axis = 0;
+        for (int a = 1; a < 3; ++a)
+            if (double(hi[a]) - lo[a] > double(hi[axis]) - lo[axis])
+                axis = a;
+        std::uint32_t mid = splitPoint(r);
+        Item* items = items_.get();
+        // Ties broken by face index: the order depends on the keys alone.
+        std::nth_element(items + r.first, items + mid, items + r.second,
+                         [&](const Item& a, const Item& b) {
+                             return a.key[axis] < b.key[axis] ||
+                                    (a.key[axis] == b.key[axis] && a.face < b.face);
+                         });
+        return mid;
+    }
+
+    std::int32_t buildNode(std::uint32_t first, std::uint32_t last, Box& out)
+    {
+        // Split the largest part until there are 8 or none has more than a leaf.
+        std::array<Range, kLanes> parts;
+        int count = 1;
+        parts[0] = {first, last};
+        while (count < kLanes) {
+            int largest = 0;
+            for (int j = 1; j < count; ++j)
+                if (parts[j].second - parts[j].first > parts[largest].second - parts[largest].first)
+                    largest = j;
+            Range r = parts[largest];
+            if (r.second - r.first <= std::uint32_t(kLanes))
+                break;
+            std::uint32_t mid = splitPoint(r);
+            for (int j = count; j > largest + 1; --j)
+                parts[j] = parts[j - 1];
+            parts[largest] = {r.first, mid};
+            parts[largest + 1] = {mid, r.second};
+            ++count;
+        }
+
+        std::int32_t self = std::int32_t(index_.nodes.size());
+        index_.nodes.emplace_back();
+        {
+            SurfaceNode& node = index_.nodes[std::size_t(self)];
+            // Unused lanes: empty boxes, whose bound is +inf.
+            for (int j = 0; j < kLanes; ++j) {
+                node.lox[j] = node.loy[j] = node.loz[j] = HUGE_VALF;
+                node.hix[j] = node.hiy[j] = node.hiz[j] = -HUGE_VALF;
+                node.child[j] = 0;
+            }
+        }
+        for (int i = 0; i < 3; ++i)
+            out.lo[i] = HUGE_VALF, out.hi[i] = -HUGE_VALF;
+        for (int j = 0; j < count; ++j) {
+            Box lane;
+            std::int32_t child;
+            if (parts[j].second - parts[j].first <= std::uint32_t(kLanes)) {
+                std::uint32_t leaf = parts[j].first / kLanes;
+                child = ~std::int32_t(leaf);
+                lane = leafBoxes_[leaf];
+            } else
+                child = buildNode(parts[j].first, parts[j].second, lane);
+            // A reference taken after the recursion: it may have reallocated.
+            SurfaceNode& node = index_.nodes[std::size_t(self)];
+            node.lox[j] = lane.lo[0], node.hix[j] = lane.hi[0];
+            node.loy[j] = lane.lo[1], node.hiy[j] = lane.hi[1];
+            node.loz[j] = lane.lo[2], node.hiz[j] = lane.hi[2];
+            node.child[j] = child;
+            for (int i = 0; i < 3; ++i)
+                out.lo[i] = std::min(out.lo[i], lane.lo[i]), out.hi[i] = std::max(out.hi[i], lane.hi[i]);
+        }
+        index_.nodes[std::size_t(self)].count = count;
+        return self;
+    }
+
+    // Fills a leaf from items r: each triangle's box in scaled space, rounded
+    // outwards from the exact scaled corners (s c is exact in double), its
+    // prism about the centre of the leaf's box, and the union box for the
+    // parent lane (a min/max of floats, exact).
+    void makeLeaf(Range r, SurfaceLeaf& leaf, Box& box) const
+    {
+        for (int i = 0; i < 3; ++i)
+            box.lo[i] = HUGE_VALF, box.hi[i] = -HUGE_VALF;
+        const double s = index_.scale;
+        D3 scaled[kLanes][3];
+        for (int j = 0; j < kLanes; ++j) {
+            // Lanes past the last triangle repeat it.
+            std::uint32_t at = std::min(r.first + std::uint32_t(j), r.second - 1);
+            const Face& face = mesh_.faces[items_[at].face];
+            double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+            for (int c = 0; c < 3; ++c) {
+                const Vector3& v = mesh_.corner(face, c);
+                leaf.corner[j][c] = v;
+                const double x[3] = {v.x * s, v.y * s, v.z * s};
+                scaled[j][c] = {x[0], x[1], x[2]};
+                for (int i = 0; i < 3; ++i)
+                    lo[i] = std::min(lo[i], x[i]), hi[i] = std::max(hi[i], x[i]);
+            }
+            float flo[3], fhi[3];
+            for (int i = 0; i < 3; ++i) {
+                flo[i] = floatDown(lo[i]), fhi[i] = floatUp(hi[i]);
+                box.lo[i] = std::min(box.lo[i], flo[i]), box.hi[i] = std::max(box.hi[i], fhi[i]);
+            }
+            leaf.lox[j] = flo[0], leaf.hix[j] = fhi[0];
+            leaf.loy[j] = flo[1], leaf.hiy[j] = fhi[1];
+            leaf.loz[j] = flo[2], leaf.hiz[j] = fhi[2];
+        }
+        const float c[3] = {box.lo[0] * 0.5f + box.hi[0] * 0.5f, box.lo[1] * 0.5f + box.hi[1] * 0.5f,
+                            box.lo[2] * 0.5f + box.hi[2] * 0.5f};
+        leaf.cx = c[0], leaf.cy = c[1], leaf.cz = c[2];
+        for (int k = 0; k < kLanes - 3; ++k)
+            leaf.unused[k] = 0.0f;
+        for (int j = 0; j < kLanes; ++j) {
+            const D3* x = scaled[j];
+            // The directions only decide how tight the prism is; the
+            // enclosures make it valid for whatever floats they round to.
+            const D3 e[3] = {minus(x[1], x[0]), minus(x[2], x[1]), minus(x[0], x[2])};
+            const D3 normal = cross(e[0], minus(x[2], x[0]));
+            Vector3 n = unitFloat(normal);
+            Vector3 m[3];
+            bool valid = !(n.x == 0.0f && n.y == 0.0f && n.z == 0.0f);
+            for (int k = 0; k < 3 && valid; ++k) {
+                // Outward: the opposite corner lies on the inner side.
+                m[k] = unitFloat(cross(e[k], toD3(n)));
+                valid = !(m[k].x == 0.0f && m[k].y == 0.0f && m[k].z == 0.0f) &&
+                        gramBounded(n, m[k]);
+            }
+            if (!valid) {
+                n = {0.0f, 0.0f, 0.0f};
+                m[0] = m[1] = m[2] = n;
+            }
+            leaf.nx[j] = n.x, leaf.ny[j] = n.y, leaf.nz[j] = n.z;
+            enclosure(n, x, c, leaf.olo[j], leaf.ohi[j]);
+            for (int k = 0; k < 3; ++k) {
+                leaf.mx[k][j] = m[k].x, leaf.my[k][j] = m[k].y, leaf.mz[k][j] = m[k].z;
+                float unusedLow;
+                enclosure(m[k], x, c, unusedLow, leaf.om[k][j]);
+            }
+        }
+    }
+
+    const Mesh& mesh_;
+    SurfaceIndex& index_;
+    const std::uint32_t count_;
+    struct Item {
+        float key[3];
+        std::uint32_t face;
+    };
+    std::unique_ptr<Item[]> items_;
+    std::unique_ptr<Box[]> leafBoxes_;
+};
+
+} // namespace
+
+bool indexableMesh(const Mesh& mesh)
+{
+    if (mesh.faces.size() <= std::size_t(kLanes))
+        return false;
+    for (const Vector3& v : mesh.vertices)
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
+            return false;
+    return true;
+}
+
+SurfaceIndex buildSurfaceIndex(const Mesh& mesh)
+{
+    SurfaceIndex index;
+    Builder(mesh, index).build();
+    return index;
+}
+
+} // namespace surface_index

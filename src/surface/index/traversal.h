@@ -1,0 +1,167 @@
+// The traversal of one packet, written once and compiled per instruction set:
+// kernels_portable.cpp instantiates it with the portable bounds and
+// kernels_avx2.cpp, inside its AVX2 target region, with the AVX2 ones.
+// Everything here has internal linkage (an unnamed namespace in a header that
+// only those two files include), so that the linker cannot keep the AVX2 copy
+// of a helper for the portable path.
+//
+// K provides
+//   static unsigned nodeBounds(const SurfaceNode&, const QueryBox&, float limit, float* lb2);
+//   static unsigned leafBounds(const SurfaceLeaf&, float x, float y, float z, float limit,
+//                              float* lb2);
+// as in SurfaceKernels (kernels.h).
+//
+// Why the result is the exhaustive minimum bit for bit: for a query inside the
+// domain no triangle's value is NaN (the routine never returns NaN for finite
+// input), so the exhaustive loop returns min(+inf, min_T D(p, T)), a minimum
+// of doubles that depends neither on the order triangles are visited in nor
+// on which of two equal values is taken. Each query starts from +inf, its
+// best is only ever replaced by a smaller D(p, T) computed by the same
+// routine, and a triangle is skipped only when a bound lb2 of its box (or of a
+// box above it, for a box of queries holding this one) exceeds the limits of
+// the query's best at that moment, which by kernels.h implies D(p, T) > best
+// then, so > the final best too.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "surface/index/kernels.h"
+#include "surface/point_triangle.h"
+
+namespace surface_index {
+namespace {
+
+template <class T>
+inline void prefetch(const T* object, std::size_t bytes = sizeof(T))
+{
+    for (std::size_t line = 0; line < bytes; line += 64)
+        __builtin_prefetch(reinterpret_cast<const char*>(object) + line);
+}
+
+constexpr std::size_t kLeafFilterBytes = offsetof(SurfaceLeaf, corner);
+
+// Measures query q against the triangles of `leaf` whose bounds are within its
+// limits, least prism bound first (an early small best shrinks the limits
+// below the other bounds); returns whether its best improved.
+template <class K>
+inline bool searchLeaf(const SurfaceLeaf& leaf, SurfacePacket& packet, int q, double scale)
+{
+    float lb2[kLanes];
+    unsigned mask = K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q], packet.limit[q],
+                                  packet.reach[q], lb2);
+    bool improved = false;
+    while (mask) {
+        int j = __builtin_ctz(mask);
+        for (unsigned m = mask & (mask - 1); m; m &= m - 1)
+            if (lb2[__builtin_ctz(m)] < lb2[j])
+                j = __builtin_ctz(m);
+        const Vector3* c = leaf.corner[j];
+        const double d = pointTriangleDistanceSquared(packet.p[q], c[0], c[1], c[2]);
+        if (d < packet.best[q]) {
+            packet.best[q] = d;
+            updateLimits(packet, q, scale);
+            improved = true;
+        }
+        mask &= ~(1u << j);
+        // Lanes the new limits exclude.
+        if (improved && mask)
+            mask &= K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q], packet.limit[q],
+                                  packet.reach[q], lb2);
+    }
+    return improved;
+}
+
+// A first candidate for query q: down from the root into the child whose box
+// is nearest to it, then its leaf. Any triangle measured is a valid best; this
+// one is usually close, which keeps the packet's limits, and so the part of
+// the tree the packet visits, small from the start.
+template <class K>
+inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q)
+{
+    const QueryBox point{{packet.x[q], packet.y[q], packet.z[q]},
+                         {packet.x[q], packet.y[q], packet.z[q]}};
+    std::int32_t child = 0;
+    while (child >= 0) {
+        const SurfaceNode& node = index.nodes[std::size_t(child)];
+        float lb2[kLanes];
+        K::nodeBounds(node, point, HUGE_VALF, lb2);
+        int j = 0;
+        for (int k = 1; k < node.count; ++k)
+            if (lb2[k] < lb2[j])
+                j = k;
+        child = node.child[j];
+    }
+    searchLeaf<K>(index.leaves[std::size_t(~child)], packet, q, index.scale);
+}
+
+template <class K>
+void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
+                      std::vector<StackEntry>& stack)
+{
+    QueryBox box;
+    box.lo[0] = box.hi[0] = packet.x[0];
+    box.lo[1] = box.hi[1] = packet.y[0];
+    box.lo[2] = box.hi[2] = packet.z[0];
+    for (int q = 1; q < packet.count; ++q) {
+        box.lo[0] = std::min(box.lo[0], packet.x[q]), box.hi[0] = std::max(box.hi[0], packet.x[q]);
+        box.lo[1] = std::min(box.lo[1], packet.y[q]), box.hi[1] = std::max(box.hi[1], packet.y[q]);
+        box.lo[2] = std::min(box.lo[2], packet.z[q]), box.hi[2] = std::max(box.hi[2], packet.z[q]);
+    }
+    for (int q = 0; q < packet.count; ++q)
+        descend<K>(index, packet, q);
+    // The largest limit of the packet: a subtree is entered while its bound
+    // over the packet's box is not above it.
+    float maxLimit = packet.limit[0];
+    for (int q = 1; q < packet.count; ++q)
+        maxLimit = std::max(maxLimit, packet.limit[q]);
+    const double scale = index.scale;
+
+    stack.clear();
+    stack.push_back({0, -HUGE_VALF});
+    while (!stack.empty()) {
+        const StackEntry entry = stack.back();
+        stack.pop_back();
+        if (entry.lb2 > maxLimit)
+            continue;
+        if (entry.child >= 0) {
+            const SurfaceNode& node = index.nodes[std::size_t(entry.child)];
+            float lb2[kLanes];
+            unsigned mask = K::nodeBounds(node, box, maxLimit, lb2);
+            // Pushed farthest first, so that the nearest child is next.
+            const std::size_t base = stack.size();
+            for (; mask; mask &= mask - 1) {
+                const int j = __builtin_ctz(mask);
+                const StackEntry e{node.child[j], lb2[j]};
+                if (e.child >= 0)
+                    prefetch(&index.nodes[std::size_t(e.child)]);
+                else
+                    prefetch(&index.leaves[std::size_t(~e.child)], kLeafFilterBytes);
+                std::size_t at = stack.size();
+                stack.push_back(e);
+                while (at > base && stack[at - 1].lb2 < e.lb2) {
+                    stack[at] = stack[at - 1];
+                    --at;
+                }
+                stack[at] = e;
+            }
+            continue;
+        }
+        const SurfaceLeaf& leaf = index.leaves[std::size_t(~entry.child)];
+        bool improved = false;
+        for (int q = 0; q < packet.count; ++q)
+            // The lane's bound holds for every query in the box.
+            if (!(entry.lb2 > packet.limit[q]))
+                improved |= searchLeaf<K>(leaf, packet, q, scale);
+        if (improved) {
+            maxLimit = packet.limit[0];
+            for (int q = 1; q < packet.count; ++q)
+                maxLimit = std::max(maxLimit, packet.limit[q]);
+        }
+    }
+}
+
+} // namespace
+} // namespace surface_index
