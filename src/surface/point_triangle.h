@@ -18,6 +18,9 @@ inline Point3d toPoint3d(const Vector3& v) { return {v.x, v.y, v.z}; }
 // found by Voronoi region (Ericson, Real-Time Collision Detection, 5.1.5); a
 // degenerate triangle (repeated corners, collinear, or so thin that the
 // region tests cannot decide) is measured as the union of its three edges,
-// each edge of zero length as a point. Never NaN for finite input.
+// each edge of zero length as a point. A thin one (a needle or a cap) is
+// measured inside again from its largest angle, and its edges too, so the
+// value stays within a few ulps of the true distance except on a cap whose
+// plane its float corners barely define. Never NaN for finite input.
 double pointTriangleDistanceSquared(const Point3d& p, const Vector3& a, const Vector3& b,
                                     const Vector3& c);
