@@ -43,6 +43,10 @@ inline void prefetch(const T* object, std::size_t bytes = sizeof(T))
 
 constexpr std::size_t kLeafFilterBytes = offsetof(SurfaceLeaf, corner);
 
+// A packet's queries go alone when the squared extent of their box exceeds
+// this many times their largest limit (a squared distance).
+constexpr float kAloneFactor = 4;
+
 // Measures query q against the triangles of `leaf` whose bounds are within its
 // limits, least prism bound first (an early small best shrinks the limits
 // below the other bounds); returns whether its best improved.
@@ -97,26 +101,21 @@ inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q)
     searchLeaf<K>(index.leaves[std::size_t(~child)], packet, q, index.scale);
 }
 
+// The shared traversal of queries [first, last) of the packet, whose points
+// all lie in `box`.
 template <class K>
-void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
-                      std::vector<StackEntry>& stack)
+void traverse(const SurfaceIndex& index, SurfacePacket& packet, const QueryBox& box, int first,
+              int last, std::vector<StackEntry>& stack)
 {
-    QueryBox box;
-    box.lo[0] = box.hi[0] = packet.x[0];
-    box.lo[1] = box.hi[1] = packet.y[0];
-    box.lo[2] = box.hi[2] = packet.z[0];
-    for (int q = 1; q < packet.count; ++q) {
-        box.lo[0] = std::min(box.lo[0], packet.x[q]), box.hi[0] = std::max(box.hi[0], packet.x[q]);
-        box.lo[1] = std::min(box.lo[1], packet.y[q]), box.hi[1] = std::max(box.hi[1], packet.y[q]);
-        box.lo[2] = std::min(box.lo[2], packet.z[q]), box.hi[2] = std::max(box.hi[2], packet.z[q]);
-    }
-    for (int q = 0; q < packet.count; ++q)
-        descend<K>(index, packet, q);
-    // The largest limit of the packet: a subtree is entered while its bound
-    // over the packet's box is not above it.
-    float maxLimit = packet.limit[0];
-    for (int q = 1; q < packet.count; ++q)
-        maxLimit = std::max(maxLimit, packet.limit[q]);
+    // The largest limit of these queries: a subtree is entered while its
+    // bound over the box is not above it.
+    auto largestLimit = [&] {
+        float limit = packet.limit[first];
+        for (int q = first + 1; q < last; ++q)
+            limit = std::max(limit, packet.limit[q]);
+        return limit;
+    };
+    float maxLimit = largestLimit();
     const double scale = index.scale;
 
     stack.clear();
@@ -151,15 +150,48 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
         }
         const SurfaceLeaf& leaf = index.leaves[std::size_t(~entry.child)];
         bool improved = false;
-        for (int q = 0; q < packet.count; ++q)
+        for (int q = first; q < last; ++q)
             // The lane's bound holds for every query in the box.
             if (!(entry.lb2 > packet.limit[q]))
                 improved |= searchLeaf<K>(leaf, packet, q, scale);
-        if (improved) {
-            maxLimit = packet.limit[0];
-            for (int q = 1; q < packet.count; ++q)
-                maxLimit = std::max(maxLimit, packet.limit[q]);
-        }
+        if (improved)
+            maxLimit = largestLimit();
+    }
+}
+
+template <class K>
+void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
+                      std::vector<StackEntry>& stack)
+{
+    QueryBox box;
+    box.lo[0] = box.hi[0] = packet.x[0];
+    box.lo[1] = box.hi[1] = packet.y[0];
+    box.lo[2] = box.hi[2] = packet.z[0];
+    for (int q = 1; q < packet.count; ++q) {
+        box.lo[0] = std::min(box.lo[0], packet.x[q]), box.hi[0] = std::max(box.hi[0], packet.x[q]);
+        box.lo[1] = std::min(box.lo[1], packet.y[q]), box.hi[1] = std::max(box.hi[1], packet.y[q]);
+        box.lo[2] = std::min(box.lo[2], packet.z[q]), box.hi[2] = std::max(box.hi[2], packet.z[q]);
+    }
+    for (int q = 0; q < packet.count; ++q)
+        descend<K>(index, packet, q);
+    // When the first candidates are much nearer than the queries are apart
+    // (meshes that nearly coincide), a shared box would reach subtrees none of
+    // its queries needs: each query then goes alone. Which way is taken only
+    // changes the work, never a result.
+    float maxLimit = packet.limit[0];
+    for (int q = 1; q < packet.count; ++q)
+        maxLimit = std::max(maxLimit, packet.limit[q]);
+    float extent2 = 0;
+    for (int i = 0; i < 3; ++i)
+        extent2 += (box.hi[i] - box.lo[i]) * (box.hi[i] - box.lo[i]);
+    if (!(extent2 > kAloneFactor * maxLimit)) {
+        traverse<K>(index, packet, box, 0, packet.count, stack);
+        return;
+    }
+    for (int q = 0; q < packet.count; ++q) {
+        const QueryBox point{{packet.x[q], packet.y[q], packet.z[q]},
+                             {packet.x[q], packet.y[q], packet.z[q]}};
+        traverse<K>(index, packet, point, q, q + 1, stack);
     }
 }
 
