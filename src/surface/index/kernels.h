@@ -174,8 +174,10 @@ struct SurfaceKernels {
     unsigned (*nodeBounds)(const SurfaceNode& node, const QueryBox& box, float limit,
                            float* lb2);
     // For each triangle j of `leaf` and the scaled float query (x, y, z):
-    // p2[j], the prism bound of analysis 5, and the mask of lanes whose box
-    // bound is <= limit and whose p2[j] <= prismLimit(reach, v1).
+    // the mask of lanes whose box bound is <= limit and whose prism bound of
+    // analysis 5, p2[j], is <= prismLimit(reach, v1). p2 is written for
+    // every lane, unless no box is within the limit: then the mask is 0 and
+    // p2 is left as it was.
     unsigned (*leafBounds)(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
                            float reach, float* p2);
     // Fills packet.best with nearestSurfaceDistanceSquared of each query

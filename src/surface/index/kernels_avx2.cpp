@@ -84,6 +84,10 @@ unsigned leafBoundsAvx2(const SurfaceLeaf& leaf, float x, float y, float z, floa
     __m256 gy = gap8(_mm256_load_ps(leaf.loy), _mm256_load_ps(leaf.hiy), py, py);
     __m256 gz = gap8(_mm256_load_ps(leaf.loz), _mm256_load_ps(leaf.hiz), pz, pz);
     __m256 box = squaredSum8(gx, gy, gz);
+    const __m256 inBox = _mm256_cmp_ps(box, _mm256_set1_ps(limit), _CMP_LE_OQ);
+    // Most leaves a packet reaches are beyond the limit of any one query.
+    if (_mm256_testz_ps(inBox, inBox))
+        return 0;
     const __m256 vx = _mm256_set1_ps(sx), vy = _mm256_set1_ps(sy), vz = _mm256_set1_ps(sz);
     const __m256 zero = _mm256_setzero_ps();
     __m256 t = dot8(leaf.nx, leaf.ny, leaf.nz, vx, vy, vz);
@@ -97,8 +101,7 @@ unsigned leafBoundsAvx2(const SurfaceLeaf& leaf, float x, float y, float z, floa
     }
     __m256 p = _mm256_add_ps(_mm256_mul_ps(dn, dn), _mm256_mul_ps(h, h));
     _mm256_storeu_ps(p2, p);
-    __m256 ok = _mm256_and_ps(_mm256_cmp_ps(box, _mm256_set1_ps(limit), _CMP_LE_OQ),
-                              _mm256_cmp_ps(p, plimit, _CMP_LE_OQ));
+    __m256 ok = _mm256_and_ps(inBox, _mm256_cmp_ps(p, plimit, _CMP_LE_OQ));
     return unsigned(_mm256_movemask_ps(ok));
 }
 

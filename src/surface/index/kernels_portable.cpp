@@ -60,11 +60,19 @@ unsigned leafBoundsPortable(const SurfaceLeaf& leaf, float x, float y, float z, 
     float v1 = std::fabs(vx) + std::fabs(vy);
     v1 = v1 + std::fabs(vz);
     const float plimit = prismLimit(reach, v1);
-    unsigned mask = 0;
+    unsigned inBox = 0;
     for (int j = 0; j < kLanes; ++j) {
         float box = squaredSum(gap(leaf.lox[j], leaf.hix[j], x, x),
                                gap(leaf.loy[j], leaf.hiy[j], y, y),
                                gap(leaf.loz[j], leaf.hiz[j], z, z));
+        if (box <= limit)
+            inBox |= 1u << j;
+    }
+    // Most leaves a packet reaches are beyond the limit of any one query.
+    if (!inBox)
+        return 0;
+    unsigned mask = 0;
+    for (int j = 0; j < kLanes; ++j) {
         float t = dot3(leaf.nx[j], leaf.ny[j], leaf.nz[j], vx, vy, vz);
         float dn = maxf(maxf(t - leaf.ohi[j], leaf.olo[j] - t), 0.0f);
         float h = 0.0f;
@@ -75,7 +83,7 @@ unsigned leafBoundsPortable(const SurfaceLeaf& leaf, float x, float y, float z, 
         float dd = dn * dn;
         float hh = h * h;
         p2[j] = dd + hh;
-        if (box <= limit && p2[j] <= plimit)
+        if ((inBox >> j & 1u) && p2[j] <= plimit)
             mask |= 1u << j;
     }
     return mask;
