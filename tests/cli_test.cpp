@@ -1,5 +1,7 @@
 // The real binary: exact report bytes, exit status and messages.
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -16,13 +18,16 @@ struct Outcome {
     std::string err;
 };
 
-Outcome runMeshqem(const std::vector<std::string>& args, const std::string& environment = "")
+// `environment` comes before the command, `input` (a redirection of
+// standard input, say) after it.
+Outcome runMeshqem(const std::vector<std::string>& args, const std::string& environment = "",
+                   const std::string& input = "")
 {
     test::TempDir dir;
     std::string command = environment + " '" MESHQEM_BINARY "'";
     for (const std::string& arg : args)
         command += " '" + arg + "'";
-    command += " >'" + dir.path("out") + "' 2>'" + dir.path("err") + "'";
+    command += " " + input + " >'" + dir.path("out") + "' 2>'" + dir.path("err") + "'";
     int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(dir.path("out")),
             test::readFile(dir.path("err"))};
@@ -93,9 +98,123 @@ TEST(Cli, ReportsEveryUnreadableFileAndPrintsNoFigure)
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err,
               "RPly: Unable to open file\n"
-              "meshqem: /nonexistent/a.ply: not a readable PLY file\n"
+              "meshqem: /nonexistent/a.ply: cannot open: No such file or directory\n"
               "RPly: Unable to open file\n"
-              "meshqem: /nonexistent/b.ply: not a readable PLY file\n");
+              "meshqem: /nonexistent/b.ply: cannot open: No such file or directory\n");
+}
+
+// The reader's line stays as it always was; the next one names the file and
+// gives the system's reason.
+TEST(Cli, OpenFailuresSayWhy)
+{
+    test::TempDir dir;
+    const std::string sphere = kExamples + "/sphere.ply";
+    std::string locked = dir.write("locked.ply", test::readFile(sphere));
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    struct Case {
+        std::string file;
+        const char* reason;
+    };
+    std::vector<Case> cases = {{dir.path("missing.ply"), "No such file or directory"},
+                               {dir.path(""), "Is a directory"},
+                               {sphere + "/x.ply", "Not a directory"}};
+    // The superuser reads any file.
+    if (geteuid() != 0)
+        cases.push_back({locked, "Permission denied"});
+    for (const Case& c : cases)
+        for (const char* mode : {"--json", "--surface"}) {
+            Outcome run = runMeshqem({mode, sphere, c.file});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "RPly: Unable to open file\nmeshqem: " + c.file + ": cannot open: " +
+                                   c.reason + "\n");
+        }
+}
+
+// A file that loaded still gets every check of the mode when the other file
+// cannot be read: a single vertex cannot be scaled, and has no surface.
+TEST(Cli, EveryFileIsCheckedWhenTheOtherCannotBeRead)
+{
+    test::TempDir dir;
+    const std::string one = dir.write("one_vertex.ply", test::encodePly({{1, 2, 3}}, {}, test::PlyFormat::ascii));
+    const std::string missing = dir.path("nonexistent.ply");
+    const std::string openFailure =
+        "RPly: Unable to open file\nmeshqem: " + missing + ": cannot open: No such file or directory\n";
+    const std::string unscalable =
+        "meshqem: " + one + ": the bounding-box diagonal is zero (or not finite), so the mesh cannot be scaled\n";
+    const std::string noSurface =
+        "meshqem: " + one + ": the mesh has no faces, so it has no surface to measure distances to\n";
+    for (bool oneFirst : {true, false}) {
+        std::vector<std::string> files = oneFirst ? std::vector<std::string>{one, missing}
+                                                  : std::vector<std::string>{missing, one};
+        Outcome run = runMeshqem(files);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, openFailure + unscalable);
+        files.insert(files.begin(), "--surface");
+        run = runMeshqem(files);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, openFailure + noSurface);
+    }
+    // Both checks of the default mode run even when the first already failed.
+    const std::string empty = dir.write("empty.ply", test::encodePly({}, {}, test::PlyFormat::ascii));
+    Outcome run = runMeshqem({empty, one});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "meshqem: " + empty + ": the mesh has no vertices, so it cannot be scaled\n" + unscalable);
+}
+
+// "-" reads standard input through the same reader, whether it is a file, a
+// pipe or something that cannot be read; it can stand for only one file.
+TEST(Cli, StandardInputStandsForOneFile)
+{
+    const std::string sphere = kExamples + "/sphere.ply";
+    const std::string coarse = kExamples + "/sphere_coarse.ply";
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+    };
+    for (const Case& c : std::vector<Case>{{{"-", coarse}, "<'" + sphere + "'"},
+                                           {{sphere, "-"}, "<'" + coarse + "'"}}) {
+        Outcome run = runMeshqem(c.args, "", c.input);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, kSphereReport);
+        EXPECT_EQ(run.err, "");
+    }
+    // Through a pipe, read to its end; and part-way through a file, from where it stands.
+    Outcome piped = runMeshqem({"-", coarse}, "cat '" + sphere + "' |");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, kSphereReport);
+    test::TempDir dir;
+    const std::string prefixed = dir.write("prefixed", "junk\n" + test::readFile(sphere));
+    Outcome partWay = runMeshqem({"-", coarse}, "{ read -r line;", "; } <'" + prefixed + "'");
+    EXPECT_EQ(partWay.status, 0) << partWay.err;
+    EXPECT_EQ(partWay.out, kSphereReport);
+
+    // The report names it as given.
+    Outcome surface = runMeshqem({"--surface", "--json", sphere, "-"}, "", "<'" + coarse + "'");
+    ASSERT_EQ(surface.status, 0) << surface.err;
+    nlohmann::json fromInput = nlohmann::json::parse(surface.out);
+    nlohmann::json fromFile = nlohmann::json::parse(runMeshqem({"--surface", "--json", sphere, coarse}).out);
+    EXPECT_EQ(fromInput["b"]["file"], "-");
+    fromFile["b"]["file"] = "-";
+    EXPECT_EQ(fromInput, fromFile);
+
+    Outcome directory = runMeshqem({"-", coarse}, "", "< /");
+    EXPECT_EQ(directory.status, 1);
+    EXPECT_EQ(directory.err, "RPly: Unable to open file\nmeshqem: standard input: cannot open: Is a directory\n");
+    Outcome closed = runMeshqem({"-", coarse}, "", "<&-");
+    EXPECT_EQ(closed.status, 1);
+    EXPECT_EQ(closed.err, "RPly: Unable to open file\nmeshqem: standard input: cannot open: Bad file descriptor\n");
+    Outcome notPly = runMeshqem({"--surface", coarse, "-"}, "", "< /dev/null");
+    EXPECT_EQ(notPly.status, 1);
+    EXPECT_NE(notPly.err.find("meshqem: standard input: "), std::string::npos) << notPly.err;
+
+    Outcome both = runMeshqem({"-", "-"}, "", "<'" + sphere + "'");
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.out, "");
+    EXPECT_EQ(both.err, "meshqem: standard input ('-') can be only one of the two files\n"
+                        "Run 'meshqem --help' to see the options.\n");
 }
 
 struct BadInput {
@@ -218,7 +337,8 @@ TEST(Cli, UsageErrorsNameTheOption)
     // Not an unknown option after "--": a file name that cannot be read.
     Outcome run = runMeshqem({"--", "--foo", kExamples + "/sphere.ply"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("meshqem: --foo: not a readable PLY file"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("meshqem: --foo: cannot open: No such file or directory"), std::string::npos)
+        << run.err;
 }
 
 // --threads wins over OMP_NUM_THREADS and never changes a figure.
@@ -405,9 +525,9 @@ TEST_F(CliSurface, UnreadableFilesAreReportedAsInTheDefaultMode)
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err,
               "RPly: Unable to open file\n"
-              "meshqem: /nonexistent/a.ply: not a readable PLY file\n"
+              "meshqem: /nonexistent/a.ply: cannot open: No such file or directory\n"
               "RPly: Unable to open file\n"
-              "meshqem: /nonexistent/b.ply: not a readable PLY file\n");
+              "meshqem: /nonexistent/b.ply: cannot open: No such file or directory\n");
 }
 
 // Files from Debian's assimp-testmodels, made by other programs. Expected

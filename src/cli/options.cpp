@@ -92,6 +92,8 @@ Options parseOptions(int argc, char** argv)
     if (surface && files.size() > 2)
         return usageError("--surface compares exactly two files, got " +
                           std::to_string(files.size()));
+    if (files[0] == "-" && files[1] == "-")
+        return usageError("standard input ('-') can be only one of the two files");
     options.action = surface ? Options::Action::surface : Options::Action::compare;
     options.firstFileName = files[0];
     options.secondFileName = files[1];
