@@ -28,7 +28,9 @@ const char kHelpText[] =
     "  --samples N    with --surface: N area samples on each mesh (default 10 times\n"
     "                 the larger face count; 0 measures the vertices only)\n"
     "  --threads N    use N threads (N >= 1), overriding OMP_NUM_THREADS\n"
-    "  --             end of the options: what follows are file names\n";
+    "  --             end of the options: what follows are file names\n"
+    "\n"
+    "A file name - reads that mesh from standard input.\n";
 
 const char kUsageText[] = "Not enough arguments, enter two ply file names";
 
