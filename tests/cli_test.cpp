@@ -1,9 +1,13 @@
 // The real binary: exact report bytes, exit status and messages.
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -528,6 +532,112 @@ TEST_F(CliSurface, UnreadableFilesAreReportedAsInTheDefaultMode)
               "meshqem: /nonexistent/a.ply: cannot open: No such file or directory\n"
               "RPly: Unable to open file\n"
               "meshqem: /nonexistent/b.ply: cannot open: No such file or directory\n");
+}
+
+// Runs the binary with standard error on a pseudo-terminal (standard output
+// to a file, standard input from /dev/null) and MESHQEM_PROGRESS_DELAY set to
+// `delay`; `err` is what the terminal received.
+Outcome runOnTerminal(const std::vector<std::string>& args, const char* delay)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return {-1, "", "no pseudo-terminal"};
+    const std::string slaveName = ptsname(master);
+    // Held open here too, so that the terminal lives until the child has
+    // exited and every byte it wrote can still be read.
+    int slave = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+    test::TempDir dir;
+    const std::string outPath = dir.path("out");
+    std::vector<std::string> argStrings = {MESHQEM_BINARY};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argStrings)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || in < 0 || dup2(slave, 2) < 0 || dup2(out, 1) < 0 || dup2(in, 0) < 0)
+            _exit(126);
+        close(master);
+        setenv("MESHQEM_PROGRESS_DELAY", delay, 1);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string terminal;
+    auto drain = [&](int timeoutMs) {
+        pollfd fd{master, POLLIN, 0};
+        while (poll(&fd, 1, timeoutMs) > 0) {
+            char buffer[4096];
+            ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            terminal.append(buffer, std::size_t(n));
+            timeoutMs = 0;
+        }
+    };
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0)
+        drain(50);
+    drain(0);
+    close(slave);
+    close(master);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(outPath), terminal};
+}
+
+// On a terminal the phases show, with a percentage while comparing, each
+// drawn over the one before and the last one erased, so that nothing is
+// left on the line; the report itself is unchanged.
+TEST(Cli, ProgressOnATerminal)
+{
+    const std::string sphere = kExamples + "/sphere.ply";
+    const std::string coarse = kExamples + "/sphere_coarse.ply";
+    auto erasedAtTheEnd = [](const std::string& terminal) {
+        // "\r<spaces>\r" last.
+        const std::size_t last = terminal.find_last_not_of(' ', terminal.size() - 2);
+        return terminal.size() >= 2 && terminal.back() == '\r' && last != std::string::npos &&
+               terminal[last] == '\r' && last + 2 < terminal.size();
+    };
+    for (bool surface : {false, true}) {
+        std::vector<std::string> args = {sphere, coarse};
+        if (surface)
+            args.insert(args.begin(), "--surface");
+        Outcome run = runOnTerminal(args, "0");
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, surface ? runMeshqem(args).out : kSphereReport);
+        const std::string& shown = run.err;
+        EXPECT_NE(shown.find("\rmeshqem: reading " + sphere), std::string::npos) << shown;
+        EXPECT_NE(shown.find("\rmeshqem: reading " + coarse), std::string::npos) << shown;
+        const std::string comparing =
+            std::string("\rmeshqem: comparing the ") + (surface ? "surfaces " : "meshes ");
+        const std::size_t at = shown.find(comparing);
+        ASSERT_NE(at, std::string::npos) << shown;
+        const std::size_t percent = shown.find('%', at);
+        ASSERT_NE(percent, std::string::npos);
+        const int value = std::atoi(shown.c_str() + at + comparing.size());
+        EXPECT_TRUE(value >= 0 && value <= 100) << shown;
+        EXPECT_EQ(shown.find('\n'), std::string::npos) << shown;
+        EXPECT_TRUE(erasedAtTheEnd(shown)) << shown;
+    }
+
+    // Messages start on a line of their own.
+    const std::string missing = "/nonexistent/b.ply";
+    Outcome failed = runOnTerminal({sphere, missing}, "0");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("\rRPly: Unable to open file\r\nmeshqem: " + missing +
+                              ": cannot open: No such file or directory\r\n"),
+              std::string::npos)
+        << failed.err;
+
+    // Nothing before the delay has passed, and nothing off a terminal.
+    Outcome quick = runOnTerminal({sphere, coarse}, "30");
+    EXPECT_EQ(quick.status, 0);
+    EXPECT_EQ(quick.out, kSphereReport);
+    EXPECT_EQ(quick.err, "");
+    Outcome offTerminal = runMeshqem({sphere, coarse}, "MESHQEM_PROGRESS_DELAY=0");
+    EXPECT_EQ(offTerminal.out, kSphereReport);
+    EXPECT_EQ(offTerminal.err, "");
 }
 
 // Files from Debian's assimp-testmodels, made by other programs. Expected

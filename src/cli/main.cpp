@@ -15,6 +15,7 @@
 #include "cli/input.h"
 #include "cli/modes.h"
 #include "cli/options.h"
+#include "cli/progress.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ int main(int argc, char** argv)
     }
     if (options.threads > 0)
         omp_set_num_threads(options.threads);
+    const ProgressDisplay progressDisplay;
 
     // Both files are read and checked, so that one run reports every problem:
     // a file that loaded gets the mode's own checks even when the other did not.
@@ -72,6 +74,7 @@ int main(int argc, char** argv)
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
+    progress::idle();
     std::fputs("meshqem: not enough memory for these meshes (and samples)\n", stderr);
     return kExitUnusableInput;
 }

@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "cli/modes.h"
+#include "cli/progress.h"
 #include "ply/ply_mesh.h"
 #include "qem/comparison.h"
 #include "qem/normalize.h"
@@ -63,7 +64,9 @@ int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
     warnAboutDegenerateFaces(firstFileName, first, secondFileName);
     warnAboutDegenerateFaces(secondFileName, second, firstFileName);
 
+    progress::phase("comparing the meshes", first.vertexCount() + second.vertexCount());
     const Comparison comparison = compareMeshes(first, second);
+    progress::idle();
     const bool written =
         options.json
             ? writeJsonReport(comparison, options.firstFileName, options.secondFileName, stdout)

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "cli/modes.h"
+#include "cli/progress.h"
 #include "report/json_report.h"
 #include "report/surface_text.h"
 #include "surface/sampling.h"
@@ -35,7 +36,10 @@ int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
         return kExitUnusableInput;
 
     const std::size_t samples = options.samples ? *options.samples : defaultSampleCount(a, b);
+    // Every vertex and every sample of each mesh is one query.
+    progress::phase("comparing the surfaces", a.vertexCount() + b.vertexCount() + 2 * samples);
     const SurfaceComparison comparison = compareSurfaces(a, b, samples);
+    progress::idle();
     const bool written =
         options.json ? writeSurfaceJsonReport(comparison, options.firstFileName,
                                               options.secondFileName, stdout)
