@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing meshqem needs on Debian 12.
 # Extra package names may be given as arguments (the benchmarks add theirs).
+# Runs as root, or through sudo; without either it says what to run as root.
 set -euo pipefail
+. "$(dirname "$0")/as-root.sh"
 
 packages=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev assimp-testmodels "$@")
 missing=()
@@ -12,9 +14,7 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-    sudo="sudo"
-fi
-$sudo apt-get update
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+# Root installs them itself, anyone else through sudo (env keeps the
+# variable across sudo, which drops the caller's environment).
+as_root apt-get update
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,7 +1,13 @@
 // The real binary: exact report bytes, exit status and messages.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -16,13 +22,16 @@ struct Outcome {
     std::string err;
 };
 
-Outcome runMeshqem(const std::vector<std::string>& args, const std::string& environment = "")
+// `environment` comes before the command, `input` (a redirection of
+// standard input, say) after it.
+Outcome runMeshqem(const std::vector<std::string>& args, const std::string& environment = "",
+                   const std::string& input = "")
 {
     test::TempDir dir;
     std::string command = environment + " '" MESHQEM_BINARY "'";
     for (const std::string& arg : args)
         command += " '" + arg + "'";
-    command += " >'" + dir.path("out") + "' 2>'" + dir.path("err") + "'";
+    command += " " + input + " >'" + dir.path("out") + "' 2>'" + dir.path("err") + "'";
     int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(dir.path("out")),
             test::readFile(dir.path("err"))};
@@ -93,9 +102,134 @@ TEST(Cli, ReportsEveryUnreadableFileAndPrintsNoFigure)
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err,
               "RPly: Unable to open file\n"
-              "meshqem: /nonexistent/a.ply: not a readable PLY file\n"
+              "meshqem: /nonexistent/a.ply: cannot open: No such file or directory\n"
               "RPly: Unable to open file\n"
-              "meshqem: /nonexistent/b.ply: not a readable PLY file\n");
+              "meshqem: /nonexistent/b.ply: cannot open: No such file or directory\n");
+}
+
+// The reader's line stays as it always was; the next one names the file and
+// gives the system's reason.
+TEST(Cli, OpenFailuresSayWhy)
+{
+    test::TempDir dir;
+    const std::string sphere = kExamples + "/sphere.ply";
+    std::string locked = dir.write("locked.ply", test::readFile(sphere));
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    struct Case {
+        std::string file;
+        const char* reason;
+    };
+    std::vector<Case> cases = {{dir.path("missing.ply"), "No such file or directory"},
+                               {dir.path(""), "Is a directory"},
+                               {sphere + "/x.ply", "Not a directory"}};
+    // The superuser reads any file, so as root the run drops to nobody
+    // (through the directory, which it may search).
+    std::string asUser;
+    if (geteuid() == 0 && test::fileExists("/usr/bin/setpriv")) {
+        asUser = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups";
+        // Only where nobody can run the binary on the examples at all.
+        const std::string probe = asUser + " sh -c \"test -x '" MESHQEM_BINARY "' && test -r '" +
+                                  sphere + "'\"";
+        if (std::system(probe.c_str()) != 0)
+            asUser.clear();
+        ASSERT_EQ(chmod(dir.path("").c_str(), 0711), 0);
+    }
+    if (geteuid() != 0 || !asUser.empty())
+        cases.push_back({locked, "Permission denied"});
+    for (const Case& c : cases)
+        for (const char* mode : {"--json", "--surface"}) {
+            Outcome run = runMeshqem({mode, sphere, c.file}, c.file == locked ? asUser : "");
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "RPly: Unable to open file\nmeshqem: " + c.file + ": cannot open: " +
+                                   c.reason + "\n");
+        }
+}
+
+// A file that loaded still gets every check of the mode when the other file
+// cannot be read: a single vertex cannot be scaled, and has no surface.
+TEST(Cli, EveryFileIsCheckedWhenTheOtherCannotBeRead)
+{
+    test::TempDir dir;
+    const std::string one = dir.write("one_vertex.ply", test::encodePly({{1, 2, 3}}, {}, test::PlyFormat::ascii));
+    const std::string missing = dir.path("nonexistent.ply");
+    const std::string openFailure =
+        "RPly: Unable to open file\nmeshqem: " + missing + ": cannot open: No such file or directory\n";
+    const std::string unscalable =
+        "meshqem: " + one + ": the bounding-box diagonal is zero (or not finite), so the mesh cannot be scaled\n";
+    const std::string noSurface =
+        "meshqem: " + one + ": the mesh has no faces, so it has no surface to measure distances to\n";
+    for (bool oneFirst : {true, false}) {
+        std::vector<std::string> files = oneFirst ? std::vector<std::string>{one, missing}
+                                                  : std::vector<std::string>{missing, one};
+        Outcome run = runMeshqem(files);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, openFailure + unscalable);
+        files.insert(files.begin(), "--surface");
+        run = runMeshqem(files);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, openFailure + noSurface);
+    }
+    // Both checks of the default mode run even when the first already failed.
+    const std::string empty = dir.write("empty.ply", test::encodePly({}, {}, test::PlyFormat::ascii));
+    Outcome run = runMeshqem({empty, one});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "meshqem: " + empty + ": the mesh has no vertices, so it cannot be scaled\n" + unscalable);
+}
+
+// "-" reads standard input through the same reader, whether it is a file, a
+// pipe or something that cannot be read; it can stand for only one file.
+TEST(Cli, StandardInputStandsForOneFile)
+{
+    const std::string sphere = kExamples + "/sphere.ply";
+    const std::string coarse = kExamples + "/sphere_coarse.ply";
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+    };
+    for (const Case& c : std::vector<Case>{{{"-", coarse}, "<'" + sphere + "'"},
+                                           {{sphere, "-"}, "<'" + coarse + "'"}}) {
+        Outcome run = runMeshqem(c.args, "", c.input);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, kSphereReport);
+        EXPECT_EQ(run.err, "");
+    }
+    // Through a pipe, read to its end; and part-way through a file, from where it stands.
+    Outcome piped = runMeshqem({"-", coarse}, "cat '" + sphere + "' |");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, kSphereReport);
+    test::TempDir dir;
+    const std::string prefixed = dir.write("prefixed", "junk\n" + test::readFile(sphere));
+    Outcome partWay = runMeshqem({"-", coarse}, "{ read -r line;", "; } <'" + prefixed + "'");
+    EXPECT_EQ(partWay.status, 0) << partWay.err;
+    EXPECT_EQ(partWay.out, kSphereReport);
+
+    // The report names it as given.
+    Outcome surface = runMeshqem({"--surface", "--json", sphere, "-"}, "", "<'" + coarse + "'");
+    ASSERT_EQ(surface.status, 0) << surface.err;
+    nlohmann::json fromInput = nlohmann::json::parse(surface.out);
+    nlohmann::json fromFile = nlohmann::json::parse(runMeshqem({"--surface", "--json", sphere, coarse}).out);
+    EXPECT_EQ(fromInput["b"]["file"], "-");
+    fromFile["b"]["file"] = "-";
+    EXPECT_EQ(fromInput, fromFile);
+
+    Outcome directory = runMeshqem({"-", coarse}, "", "< /");
+    EXPECT_EQ(directory.status, 1);
+    EXPECT_EQ(directory.err, "RPly: Unable to open file\nmeshqem: standard input: cannot open: Is a directory\n");
+    Outcome closed = runMeshqem({"-", coarse}, "", "<&-");
+    EXPECT_EQ(closed.status, 1);
+    EXPECT_EQ(closed.err, "RPly: Unable to open file\nmeshqem: standard input: cannot open: Bad file descriptor\n");
+    Outcome notPly = runMeshqem({"--surface", coarse, "-"}, "", "< /dev/null");
+    EXPECT_EQ(notPly.status, 1);
+    EXPECT_NE(notPly.err.find("meshqem: standard input: "), std::string::npos) << notPly.err;
+
+    Outcome both = runMeshqem({"-", "-"}, "", "<'" + sphere + "'");
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.out, "");
+    EXPECT_EQ(both.err, "meshqem: standard input ('-') can be only one of the two files\n"
+                        "Run 'meshqem --help' to see the options.\n");
 }
 
 struct BadInput {
@@ -218,7 +352,8 @@ TEST(Cli, UsageErrorsNameTheOption)
     // Not an unknown option after "--": a file name that cannot be read.
     Outcome run = runMeshqem({"--", "--foo", kExamples + "/sphere.ply"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("meshqem: --foo: not a readable PLY file"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("meshqem: --foo: cannot open: No such file or directory"), std::string::npos)
+        << run.err;
 }
 
 // --threads wins over OMP_NUM_THREADS and never changes a figure.
@@ -405,9 +540,115 @@ TEST_F(CliSurface, UnreadableFilesAreReportedAsInTheDefaultMode)
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err,
               "RPly: Unable to open file\n"
-              "meshqem: /nonexistent/a.ply: not a readable PLY file\n"
+              "meshqem: /nonexistent/a.ply: cannot open: No such file or directory\n"
               "RPly: Unable to open file\n"
-              "meshqem: /nonexistent/b.ply: not a readable PLY file\n");
+              "meshqem: /nonexistent/b.ply: cannot open: No such file or directory\n");
+}
+
+// Runs the binary with standard error on a pseudo-terminal (standard output
+// to a file, standard input from /dev/null) and MESHQEM_PROGRESS_DELAY set to
+// `delay`; `err` is what the terminal received.
+Outcome runOnTerminal(const std::vector<std::string>& args, const char* delay)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return {-1, "", "no pseudo-terminal"};
+    const std::string slaveName = ptsname(master);
+    // Held open here too, so that the terminal lives until the child has
+    // exited and every byte it wrote can still be read.
+    int slave = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+    test::TempDir dir;
+    const std::string outPath = dir.path("out");
+    std::vector<std::string> argStrings = {MESHQEM_BINARY};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argStrings)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || in < 0 || dup2(slave, 2) < 0 || dup2(out, 1) < 0 || dup2(in, 0) < 0)
+            _exit(126);
+        close(master);
+        setenv("MESHQEM_PROGRESS_DELAY", delay, 1);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string terminal;
+    auto drain = [&](int timeoutMs) {
+        pollfd fd{master, POLLIN, 0};
+        while (poll(&fd, 1, timeoutMs) > 0) {
+            char buffer[4096];
+            ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            terminal.append(buffer, std::size_t(n));
+            timeoutMs = 0;
+        }
+    };
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0)
+        drain(50);
+    drain(0);
+    close(slave);
+    close(master);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(outPath), terminal};
+}
+
+// On a terminal the phases show, with a percentage while comparing, each
+// drawn over the one before and the last one erased, so that nothing is
+// left on the line; the report itself is unchanged.
+TEST(Cli, ProgressOnATerminal)
+{
+    const std::string sphere = kExamples + "/sphere.ply";
+    const std::string coarse = kExamples + "/sphere_coarse.ply";
+    auto erasedAtTheEnd = [](const std::string& terminal) {
+        // "\r<spaces>\r" last.
+        const std::size_t last = terminal.find_last_not_of(' ', terminal.size() - 2);
+        return terminal.size() >= 2 && terminal.back() == '\r' && last != std::string::npos &&
+               terminal[last] == '\r' && last + 2 < terminal.size();
+    };
+    for (bool surface : {false, true}) {
+        std::vector<std::string> args = {sphere, coarse};
+        if (surface)
+            args.insert(args.begin(), "--surface");
+        Outcome run = runOnTerminal(args, "0");
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, surface ? runMeshqem(args).out : kSphereReport);
+        const std::string& shown = run.err;
+        EXPECT_NE(shown.find("\rmeshqem: reading " + sphere), std::string::npos) << shown;
+        EXPECT_NE(shown.find("\rmeshqem: reading " + coarse), std::string::npos) << shown;
+        const std::string comparing =
+            std::string("\rmeshqem: comparing the ") + (surface ? "surfaces " : "meshes ");
+        const std::size_t at = shown.find(comparing);
+        ASSERT_NE(at, std::string::npos) << shown;
+        const std::size_t percent = shown.find('%', at);
+        ASSERT_NE(percent, std::string::npos);
+        const int value = std::atoi(shown.c_str() + at + comparing.size());
+        EXPECT_TRUE(value >= 0 && value <= 100) << shown;
+        EXPECT_EQ(shown.find('\n'), std::string::npos) << shown;
+        EXPECT_TRUE(erasedAtTheEnd(shown)) << shown;
+    }
+
+    // Messages start on a line of their own.
+    const std::string missing = "/nonexistent/b.ply";
+    Outcome failed = runOnTerminal({sphere, missing}, "0");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("\rRPly: Unable to open file\r\nmeshqem: " + missing +
+                              ": cannot open: No such file or directory\r\n"),
+              std::string::npos)
+        << failed.err;
+
+    // Nothing before the delay has passed, and nothing off a terminal.
+    Outcome quick = runOnTerminal({sphere, coarse}, "30");
+    EXPECT_EQ(quick.status, 0);
+    EXPECT_EQ(quick.out, kSphereReport);
+    EXPECT_EQ(quick.err, "");
+    Outcome offTerminal = runMeshqem({sphere, coarse}, "MESHQEM_PROGRESS_DELAY=0");
+    EXPECT_EQ(offTerminal.out, kSphereReport);
+    EXPECT_EQ(offTerminal.err, "");
 }
 
 // Files from Debian's assimp-testmodels, made by other programs. Expected

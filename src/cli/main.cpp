@@ -4,6 +4,7 @@
 //
 // Exit status: 0 after a report (or --help, --version), 1 when a file cannot
 // be used or the report cannot be written, 2 for a wrong command line.
+// A file name "-" reads standard input.
 #include <cstdio>
 #include <new>
 #include <stdexcept>
@@ -11,23 +12,15 @@
 
 #include <omp.h>
 
+#include "cli/input.h"
 #include "cli/modes.h"
 #include "cli/options.h"
-#include "ply/ply_mesh.h"
+#include "cli/progress.h"
 
 namespace {
 
 Mesh firstMesh;
 Mesh secondMesh;
-
-bool load(const std::string& fileName, Mesh& mesh)
-{
-    std::string error;
-    if (loadPlyMesh(fileName.c_str(), mesh, error))
-        return true;
-    std::fprintf(stderr, "meshqem: %s: %s\n", fileName.c_str(), error.c_str());
-    return false;
-}
 
 } // namespace
 
@@ -54,20 +47,34 @@ int main(int argc, char** argv)
     }
     if (options.threads > 0)
         omp_set_num_threads(options.threads);
+    const ProgressDisplay progressDisplay;
 
-    // Both files are read and checked, so that one run reports every problem.
-    bool firstLoaded = load(options.firstFileName, firstMesh);
-    bool secondLoaded = load(options.secondFileName, secondMesh);
-    if (!firstLoaded || !secondLoaded)
+    // Both files are read and checked, so that one run reports every problem:
+    // a file that loaded gets the mode's own checks even when the other did not.
+    const bool surface = options.action == Options::Action::surface;
+    bool firstLoaded = loadInput(options.firstFileName, firstMesh);
+    bool secondLoaded = loadInput(options.secondFileName, secondMesh);
+    if (!firstLoaded || !secondLoaded) {
+        auto check = [surface](const std::string& fileName, const Mesh& mesh, MeshRole role) {
+            if (surface)
+                surfaceModeAccepts(fileName, mesh);
+            else
+                planeModeAccepts(fileName, mesh, role);
+        };
+        if (firstLoaded)
+            check(options.firstFileName, firstMesh, MeshRole::first);
+        if (secondLoaded)
+            check(options.secondFileName, secondMesh, MeshRole::second);
         return kExitUnusableInput;
+    }
 
     try {
-        return options.action == Options::Action::surface
-                   ? runSurfaceMode(options, firstMesh, secondMesh)
-                   : runPlaneMode(options, firstMesh, secondMesh);
+        return surface ? runSurfaceMode(options, firstMesh, secondMesh)
+                       : runPlaneMode(options, firstMesh, secondMesh);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
+    progress::idle();
     std::fputs("meshqem: not enough memory for these meshes (and samples)\n", stderr);
     return kExitUnusableInput;
 }

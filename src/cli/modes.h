@@ -3,11 +3,23 @@
 // status; messages go to standard error and name the file concerned.
 #pragma once
 
+#include <string>
+
+#include "cli/input.h"
 #include "cli/options.h"
 #include "geometry/mesh.h"
 
 constexpr int kExitUnusableInput = 1;
 constexpr int kExitUsage = 2;
+
+// The checks a mode makes on each loaded mesh before computing: each returns
+// whether the mesh is usable and reports every problem on standard error,
+// naming the file. They need only the one mesh, so a file is checked even when
+// the other could not be read. The default mode scales the two meshes
+// differently, hence the role.
+enum class MeshRole { first, second };
+bool planeModeAccepts(const std::string& fileName, const Mesh& mesh, MeshRole role);
+bool surfaceModeAccepts(const std::string& fileName, const Mesh& mesh);
 
 // The nearest-plane comparison: normalises both meshes (they are changed)
 // and prints the seven lines, or the JSON object with --json.

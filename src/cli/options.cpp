@@ -28,7 +28,9 @@ const char kHelpText[] =
     "  --samples N    with --surface: N area samples on each mesh (default 10 times\n"
     "                 the larger face count; 0 measures the vertices only)\n"
     "  --threads N    use N threads (N >= 1), overriding OMP_NUM_THREADS\n"
-    "  --             end of the options: what follows are file names\n";
+    "  --             end of the options: what follows are file names\n"
+    "\n"
+    "A file name - reads that mesh from standard input.\n";
 
 const char kUsageText[] = "Not enough arguments, enter two ply file names";
 
@@ -92,6 +94,8 @@ Options parseOptions(int argc, char** argv)
     if (surface && files.size() > 2)
         return usageError("--surface compares exactly two files, got " +
                           std::to_string(files.size()));
+    if (files[0] == "-" && files[1] == "-")
+        return usageError("standard input ('-') can be only one of the two files");
     options.action = surface ? Options::Action::surface : Options::Action::compare;
     options.firstFileName = files[0];
     options.secondFileName = files[1];

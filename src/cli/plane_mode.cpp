@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "cli/modes.h"
+#include "cli/progress.h"
 #include "ply/ply_mesh.h"
 #include "qem/comparison.h"
 #include "qem/normalize.h"
@@ -9,15 +10,6 @@
 #include "report/text_report.h"
 
 namespace {
-
-bool hasVertices(const char* fileName, const Mesh& mesh)
-{
-    if (mesh.vertexCount() > 0)
-        return true;
-    std::fprintf(stderr, "meshqem: %s: the mesh has no vertices, so it cannot be scaled\n",
-                 fileName);
-    return false;
-}
 
 void warnAboutDegenerateFaces(const char* fileName, const Mesh& mesh, const char* otherFileName)
 {
@@ -28,33 +20,53 @@ void warnAboutDegenerateFaces(const char* fileName, const Mesh& mesh, const char
                      fileName, count, otherFileName);
 }
 
-bool normalize(Mesh& first, Mesh& second, const char* firstFileName, const char* secondFileName)
+void reportUnscalable(const char* fileName)
 {
-    NormalizeFailure failure = normalizeMeshes(first, second);
-    for (auto [failed, fileName] : {std::pair{failure.first, firstFileName},
-                                    std::pair{failure.second, secondFileName}})
-        if (failed)
-            std::fprintf(stderr,
-                         "meshqem: %s: the bounding-box diagonal is zero (or not finite), so "
-                         "the mesh cannot be scaled\n",
-                         fileName);
-    return !failure.any();
+    std::fprintf(stderr,
+                 "meshqem: %s: the bounding-box diagonal is zero (or not finite), so the mesh "
+                 "cannot be scaled\n",
+                 fileName);
 }
 
 } // namespace
 
+bool planeModeAccepts(const std::string& fileName, const Mesh& mesh, MeshRole role)
+{
+    if (mesh.vertexCount() == 0) {
+        std::fprintf(stderr, "meshqem: %s: the mesh has no vertices, so it cannot be scaled\n",
+                     shownFileName(fileName));
+        return false;
+    }
+    if (!(role == MeshRole::first ? normalizableAsFirst(mesh) : normalizableAsSecond(mesh))) {
+        reportUnscalable(shownFileName(fileName));
+        return false;
+    }
+    return true;
+}
+
 int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
 {
-    const char* firstFileName = options.firstFileName.c_str();
-    const char* secondFileName = options.secondFileName.c_str();
-    bool firstUsable = hasVertices(firstFileName, first);
-    bool secondUsable = hasVertices(secondFileName, second);
-    if (!firstUsable || !secondUsable || !normalize(first, second, firstFileName, secondFileName))
+    const char* firstFileName = shownFileName(options.firstFileName);
+    const char* secondFileName = shownFileName(options.secondFileName);
+    bool firstUsable = planeModeAccepts(options.firstFileName, first, MeshRole::first);
+    bool secondUsable = planeModeAccepts(options.secondFileName, second, MeshRole::second);
+    if (!firstUsable || !secondUsable)
+        return kExitUnusableInput;
+    // The checks above have seen to it; reported all the same, should they
+    // ever disagree.
+    NormalizeFailure failure = normalizeMeshes(first, second);
+    for (auto [failed, fileName] : {std::pair{failure.first, firstFileName},
+                                    std::pair{failure.second, secondFileName}})
+        if (failed)
+            reportUnscalable(fileName);
+    if (failure.any())
         return kExitUnusableInput;
     warnAboutDegenerateFaces(firstFileName, first, secondFileName);
     warnAboutDegenerateFaces(secondFileName, second, firstFileName);
 
+    progress::phase("comparing the meshes", first.vertexCount() + second.vertexCount());
     const Comparison comparison = compareMeshes(first, second);
+    progress::idle();
     const bool written =
         options.json
             ? writeJsonReport(comparison, options.firstFileName, options.secondFileName, stdout)

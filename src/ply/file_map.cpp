@@ -15,21 +15,36 @@ FileMap::~FileMap() {
 
 bool FileMap::load(const char* name) {
     int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        error_ = errno;
+        return false;
+    }
+    const bool ok = load_descriptor(fd);
+    close(fd);
+    return ok;
+}
+
+bool FileMap::load_descriptor(int fd) {
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
+    if (fstat(fd, &st) != 0) {
+        error_ = errno;
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        error_ = EISDIR;
         return false;
     }
     const bool regular = S_ISREG(st.st_mode) && st.st_size > 0;
-    if (regular) {
+    // A descriptor already part-way through its file (a redirected standard
+    // input that something read from first) is read from where it stands.
+    if (regular && lseek(fd, 0, SEEK_CUR) == 0) {
         std::size_t size = static_cast<std::size_t>(st.st_size);
         // Not populated up front: the pages of skipped fixed-size elements are
-        // then never read, which matters for files larger than memory.
+        // then never read, which matters for files larger than memory. The
+        // mapping outlives the descriptor.
         void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (map != MAP_FAILED) {
             madvise(map, size, MADV_SEQUENTIAL);
-            close(fd);
             map_ = map;
             data_ = static_cast<const char*>(map);
             size_ = size;
@@ -38,9 +53,7 @@ bool FileMap::load(const char* name) {
     }
     // One byte more than a regular file's size, so that its end is seen
     // without growing the buffer.
-    const bool ok = read_whole(fd, regular ? static_cast<std::size_t>(st.st_size) + 1 : 65536);
-    close(fd);
-    return ok;
+    return read_whole(fd, regular ? static_cast<std::size_t>(st.st_size) + 1 : 65536);
 }
 
 bool FileMap::read_whole(int fd, std::size_t size_hint) {
@@ -51,6 +64,7 @@ bool FileMap::read_whole(int fd, std::size_t size_hint) {
         ssize_t got = read(fd, copy_.data() + used, copy_.size() - used);
         if (got < 0) {
             if (errno == EINTR) continue;
+            error_ = errno;
             return false;
         }
         if (got == 0) break;

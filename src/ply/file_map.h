@@ -17,9 +17,18 @@ public:
     FileMap& operator=(const FileMap&) = delete;
 
     // Returns false, without reporting, when the file cannot be opened or
-    // read, or is a directory. Throws std::bad_alloc when a copy does not fit
-    // in memory. Call once.
+    // read, or is a directory; error() then holds the system's reason (an
+    // errno value, EISDIR for a directory). Throws std::bad_alloc when a copy
+    // does not fit in memory. Call once.
     bool load(const char* name);
+
+    // Same, from a descriptor open for reading, which stays open: standard
+    // input, for instance, read to its end (or mapped when it is a regular
+    // file). Call once, instead of load.
+    bool load_descriptor(int fd);
+
+    // Why the last load failed: an errno value, 0 after a success.
+    int error() const { return error_; }
 
     // Valid until destruction. data() may be null when size() is 0.
     const char* data() const { return data_; }
@@ -32,6 +41,7 @@ private:
     std::size_t size_ = 0;
     std::vector<char> copy_;  // the contents when not mapped
     void* map_ = nullptr;
+    int error_ = 0;
 };
 
 }  // namespace ply_reader

@@ -1,5 +1,6 @@
 #include "ply/ply_mesh.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <climits>
 #include <cmath>
@@ -281,11 +282,27 @@ bool load(p_ply ply, Mesh& mesh, std::string& error)
     return false;
 }
 
+// An open that failed: the reader has reported it, errno says why.
+bool openFailed(Mesh& mesh, std::string& error)
+{
+    const int reason = errno;
+    mesh = Mesh{};
+    error = std::string("cannot open: ") + std::strerror(reason);
+    return false;
+}
+
 } // namespace
 
-bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error)
+bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error, p_ply_error_cb errorHandler)
 {
-    return load(ply_open(fileName, nullptr, 0, nullptr), mesh, error);
+    p_ply ply = ply_open(fileName, errorHandler, 0, nullptr);
+    return ply ? load(ply, mesh, error) : openFailed(mesh, error);
+}
+
+bool loadPlyMeshFromDescriptor(int fd, Mesh& mesh, std::string& error, p_ply_error_cb errorHandler)
+{
+    p_ply ply = ply_open_fd(fd, errorHandler, 0, nullptr);
+    return ply ? load(ply, mesh, error) : openFailed(mesh, error);
 }
 
 bool loadPlyMeshFromMemory(const char* data, std::size_t size, Mesh& mesh, std::string& error,

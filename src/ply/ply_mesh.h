@@ -12,12 +12,20 @@
 // Fills the empty `mesh` from the file and computes each face's normal and the
 // mesh's bounding box. Returns true when the whole file was read and is a
 // valid triangle mesh. Otherwise returns false, leaves `mesh` empty and sets
-// `error`: either to the mesh problem found (a face that is not a triangle, an
-// index outside the vertex list, a coordinate that is not finite, ...), or to
-// a general one when the reader itself failed, in which case the reader has
-// already reported the details through its error handler ("RPly: ..." on
-// standard error).
-bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error);
+// `error`: to the system's reason when the file cannot be opened or read
+// ("cannot open: No such file or directory"), to the mesh problem found (a
+// face that is not a triangle, an index outside the vertex list, a
+// coordinate that is not finite, ...), or to a general one when the reader
+// itself failed. In every case but a mesh problem the reader has already
+// reported through `errorHandler` (its default handler, "RPly: ..." on
+// standard error, when null).
+bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error,
+                 p_ply_error_cb errorHandler = nullptr);
+
+// Same, from what is left of an open descriptor such as standard input, read
+// to its end; the descriptor stays open.
+bool loadPlyMeshFromDescriptor(int fd, Mesh& mesh, std::string& error,
+                               p_ply_error_cb errorHandler = nullptr);
 
 // Same, from `size` bytes in memory, with the reader's messages going to
 // `errorHandler` (the reader's default handler when null).

@@ -3,6 +3,7 @@
 // and body.
 #include "ply/reader.h"
 
+#include <cerrno>
 #include <new>
 
 #include "ply/body.h"
@@ -17,6 +18,7 @@ p_ply make_ply(p_ply_error_cb error_cb, long idata, void* pdata) {
     p_ply ply = new (std::nothrow) t_ply_();
     if (!ply) {
         (error_cb ? error_cb : ply_reader::default_error_cb)(nullptr, "Unable to open file");
+        errno = ENOMEM;
         return nullptr;
     }
     if (error_cb) ply->error_cb = error_cb;
@@ -25,14 +27,16 @@ p_ply make_ply(p_ply_error_cb error_cb, long idata, void* pdata) {
     return ply;
 }
 
-}  // namespace
-
-p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdata) {
-    p_ply ply = make_ply(error_cb, idata, pdata);
+// Loads the bytes with `load` (a FileMap member call); on failure reports,
+// frees the reader and leaves the reason in errno.
+template <class Load>
+p_ply open_with(p_ply ply, Load load) {
     if (!ply) return nullptr;
     bool ok = false;
+    int reason = ENOMEM;
     try {
-        ok = name && ply->file.load(name);
+        ok = load(ply->file);
+        reason = ply->file.error();
     } catch (const std::bad_alloc&) {
         ok = false;
     }
@@ -40,12 +44,33 @@ p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdat
         // The handler still sees a live reader, so it can reach its user data.
         report(ply, "Unable to open file");
         delete ply;
+        errno = reason;
         return nullptr;
     }
     ply->data = ply->file.data();
     ply->size = ply->file.size();
     return ply;
 }
+
+}  // namespace
+
+p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdata) {
+    if (!name) {
+        p_ply ply = make_ply(error_cb, idata, pdata);
+        if (ply) report(ply, "Unable to open file");
+        delete ply;
+        errno = EINVAL;
+        return nullptr;
+    }
+    return open_with(make_ply(error_cb, idata, pdata),
+                     [name](ply_reader::FileMap& file) { return file.load(name); });
+}
+
+p_ply ply_open_fd(int fd, p_ply_error_cb error_cb, long idata, void* pdata) {
+    return open_with(make_ply(error_cb, idata, pdata),
+                     [fd](ply_reader::FileMap& file) { return file.load_descriptor(fd); });
+}
+
 p_ply ply_open_from_memory(const char* data, std::size_t size, p_ply_error_cb error_cb,
                            long idata, void* pdata) {
     p_ply ply = make_ply(error_cb, idata, pdata);

@@ -59,8 +59,14 @@ typedef void (*p_ply_error_cb)(p_ply ply, const char* message);
 typedef int (*p_ply_read_cb)(p_ply_argument argument);
 
 // Opens a file for reading. With a null `error_cb` messages go to the default
-// handler. Returns null (after reporting "Unable to open file") on failure.
+// handler. Returns null (after reporting "Unable to open file") on failure,
+// with errno set to the system's reason (EISDIR for a directory, ENOMEM when
+// the file does not fit in memory).
 p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdata);
+
+// Same, reading what is left of an open descriptor (standard input, say) to
+// its end; the descriptor stays open.
+p_ply ply_open_fd(int fd, p_ply_error_cb error_cb, long idata, void* pdata);
 
 // Same as ply_open, over `size` bytes the caller keeps alive until ply_close.
 p_ply ply_open_from_memory(const char* data, std::size_t size, p_ply_error_cb error_cb,

@@ -12,6 +12,35 @@ float boxDiagonal(const Vector3& minCorner, const Vector3& maxCorner)
     return std::sqrt(sum);
 }
 
+namespace {
+
+bool usableDiagonal(float d) { return d > 0.0f && std::isfinite(d); }
+
+// The box normalizeMeshes measures: translated as the vertices are, then
+// scaled corner by corner. The box holds a vertex at each of its bounds, and
+// after centring it contains the origin, so scaling by a factor of at least 1
+// makes it exactly the scaled vertices' box, which Mesh::scale widens it to.
+float centredDiagonal(const Mesh& mesh, float factor)
+{
+    Vector3 centre, lo = mesh.bboxMin, hi = mesh.bboxMax;
+    add(mesh.bboxMin, mesh.bboxMax, centre);
+    centre *= -0.5f;
+    lo += centre;
+    hi += centre;
+    lo *= factor;
+    hi *= factor;
+    return boxDiagonal(lo, hi);
+}
+
+} // namespace
+
+bool normalizableAsFirst(const Mesh& mesh)
+{
+    return usableDiagonal(centredDiagonal(mesh, kFirstMeshScale));
+}
+
+bool normalizableAsSecond(const Mesh& mesh) { return usableDiagonal(centredDiagonal(mesh, 1.0f)); }
+
 NormalizeFailure normalizeMeshes(Mesh& first, Mesh& second)
 {
     Vector3 centerMesh1, centerMesh2;
@@ -33,8 +62,7 @@ NormalizeFailure normalizeMeshes(Mesh& first, Mesh& second)
 
     // A zero diagonal would make the factor infinite (or 0 for the other
     // mesh) and turn every coordinate into NaN or 0.
-    auto usable = [](float d) { return d > 0.0f && std::isfinite(d); };
-    NormalizeFailure failure{!usable(d1), !usable(d2)};
+    NormalizeFailure failure{!usableDiagonal(d1), !usableDiagonal(d2)};
     if (!failure.any())
         second.scale(d1 / d2);
     return failure;

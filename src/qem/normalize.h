@@ -23,3 +23,12 @@ struct NormalizeFailure {
 // diagonal is then zero or not finite cannot be scaled; the meshes are left
 // part-way and the failure says which one is at fault.
 NormalizeFailure normalizeMeshes(Mesh& first, Mesh& second);
+
+// Whether normalizeMeshes can bring `mesh` to the common size in the role
+// given, judged from its own box alone (a mesh with at least one vertex): the
+// diagonal of its centred box, times kFirstMeshScale for the first mesh, is
+// positive and finite. normalizeMeshes reports a failure for a mesh exactly
+// when this is false, so a mesh can be checked while the other one is
+// missing.
+bool normalizableAsFirst(const Mesh& mesh);
+bool normalizableAsSecond(const Mesh& mesh);

@@ -1,5 +1,7 @@
 #include "qem/plane_distance.h"
 
+#include "query/progress.h"
+
 float nearestPlaneDistance(const Vector3& v, const Mesh& mesh)
 {
     float best = kFarDistance;
@@ -18,6 +20,8 @@ void nearestPlaneDistancesExhaustive(const std::vector<Vector3>& points, const M
     best.assign(points.size(), kFarDistance);
     const std::ptrdiff_t count = std::ptrdiff_t(points.size());
 #pragma omp parallel for schedule(dynamic, 64)
-    for (std::ptrdiff_t i = 0; i < count; ++i)
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
         best[std::size_t(i)] = nearestPlaneDistance(points[std::size_t(i)], mesh);
+        countAnsweredQueries(1);
+    }
 }

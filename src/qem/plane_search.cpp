@@ -22,6 +22,7 @@ void nearestPlaneDistancesIndexed(const PlaneIndex& index, const Mesh& target,
     if (index.zeroNormalFace) {
         // Every finite query is at distance 0 from that face's "plane".
         best.assign(points.size(), 0.0f);
+        countAnsweredQueries(points.size());
         return;
     }
     best.assign(points.size(), kFarDistance);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "geometry/vector3.h"
+#include "query/progress.h"
 
 // A box of query points, corners included.
 struct QueryBox {
@@ -21,7 +22,7 @@ struct QueryBox {
 // makes one worker with makeWorker() for its scratch state. A packet's
 // results depend only on its queries, so they are the same at any thread
 // count; callers write one result per query and sum, if at all, on one
-// thread afterwards.
+// thread afterwards. Each packet is counted as answered (query/progress.h).
 template <class MakeWorker, class Search>
 void forEachPacket(const std::vector<std::uint32_t>& order, std::size_t packetSize,
                    MakeWorker makeWorker, Search search)
@@ -33,7 +34,9 @@ void forEachPacket(const std::vector<std::uint32_t>& order, std::size_t packetSi
 #pragma omp for schedule(dynamic, 8)
         for (std::ptrdiff_t k = 0; k < packets; ++k) {
             std::size_t first = std::size_t(k) * packetSize;
-            search(worker, order.data() + first, std::min(packetSize, order.size() - first));
+            const std::size_t count = std::min(packetSize, order.size() - first);
+            search(worker, order.data() + first, count);
+            countAnsweredQueries(count);
         }
     }
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "query/progress.h"
+
 double nearestSurfaceDistanceSquared(const Point3d& p, const Mesh& mesh)
 {
     double best = HUGE_VAL;
@@ -21,6 +23,8 @@ void surfaceDistancesExhaustive(const std::vector<Point3d>& points, const Mesh& 
     out.assign(points.size(), HUGE_VAL);
     const std::ptrdiff_t count = std::ptrdiff_t(points.size());
 #pragma omp parallel for schedule(dynamic, 16)
-    for (std::ptrdiff_t i = 0; i < count; ++i)
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
         out[std::size_t(i)] = std::sqrt(nearestSurfaceDistanceSquared(points[std::size_t(i)], mesh));
+        countAnsweredQueries(1);
+    }
 }

@@ -54,6 +54,7 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
     for (std::ptrdiff_t k = 0; k < far; ++k) {
         const std::uint32_t i = outside[std::size_t(k)];
         out[i] = std::sqrt(nearestSurfaceDistanceSquared(points[i], mesh));
+        countAnsweredQueries(1);
     }
 
     std::vector<std::uint32_t> order = mortonOrder(keys);

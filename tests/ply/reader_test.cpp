@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -574,12 +576,47 @@ INSTANTIATE_TEST_SUITE_P(PlyReader, Prefixes,
 
 // ---- real files
 
-TEST_F(OnDisk, MissingFileReportsThroughUserData) {
+// The message is the same for every failure; errno tells them apart, even
+// though the handler ran (and may have printed) in between.
+TEST_F(OnDisk, MissingFileReportsThroughUserDataAndErrnoSaysWhy) {
     Trace run;
+    errno = 0;
     EXPECT_EQ(ply_open(path("absent.ply").c_str(), collect_error, 0, &run), nullptr);
+    EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(run.errors, std::vector<std::string>{"Unable to open file"});
     EXPECT_EQ(ply_open(path("").c_str(), collect_error, 0, &run), nullptr);
+    EXPECT_EQ(errno, EISDIR);
     EXPECT_EQ(run.errors.size(), 2u);
+    EXPECT_EQ(ply_open_fd(-1, collect_error, 0, &run), nullptr);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(run.errors.size(), 3u);
+}
+
+// A descriptor is read from where it stands (its file may have been read
+// part-way before), and stays open.
+TEST_F(OnDisk, ReadsAnOpenDescriptorFromItsPosition) {
+    const std::string file = header("ascii", "element v 1\nproperty int a\n") + "7\n";
+    const std::string name = write("fd.ply", "skip me\n" + file);
+    int fd = open(name.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    for (int skip : {0, 8}) {
+        ASSERT_EQ(lseek(fd, skip, SEEK_SET), skip);
+        Trace run;
+        p_ply ply = ply_open_fd(fd, collect_error, 0, &run);
+        ASSERT_NE(ply, nullptr);
+        const bool read = ply_read_header(ply);
+        if (read) {
+            ply_set_read_cb(ply, "v", "a", record, &run, 0);
+            EXPECT_TRUE(ply_read(ply)) << first_error(run);
+        }
+        ply_close(ply);
+        EXPECT_EQ(read, skip == 8) << first_error(run);
+        if (skip == 8) {
+            ASSERT_EQ(run.calls.size(), 1u);
+            EXPECT_EQ(run.calls[0].value, 7);
+        }
+    }
+    EXPECT_EQ(close(fd), 0);
 }
 
 TEST_F(OnDisk, BinaryBodyStartsRightAfterEndHeaderLine) {

@@ -76,6 +76,39 @@ TEST(Normalize, RefusesAZeroDiagonalInsteadOfDividingByZero)
     EXPECT_TRUE(normalizeMeshes(fine, tiny).second);
 }
 
+// The checks on one mesh alone must agree with normalizeMeshes, which sees
+// both: otherwise a run with one missing file would blame (or spare) the
+// other one wrongly. The cases sit at the edges: a point, squares that
+// underflow, a box that only overflows once scaled by 30, coordinates whose
+// sum overflows, and subnormal extents.
+TEST(Normalize, OneMeshChecksAgreeWithTheJointNormalisation)
+{
+    const float big = 1e18f;  // the square of 60 times this overflows, of twice this not
+    const std::vector<std::vector<Vector3>> cases = {
+        {{5, 5, 5}},
+        {{0, 0, 0}, {1, 1, 1}},
+        {{0, 0, 0}, {1e-30f, 0, 0}},
+        {{-1e-19f, 0, 0}, {1e-19f, 0, 0}},
+        {{-big, 0, 0}, {big, 0, 0}},
+        {{-big, -big, -big}, {big, big, big}},
+        {{3e38f, 0, 0}, {3.4e38f, 1, 0}},
+        {{0, 0, 0}, {1e-45f, 1e-45f, 0}},
+        {{-7, 2, 1e6f}, {3, 2.5f, -1e6f}, {0, 0, 0}},
+    };
+    const Mesh unit = meshOf({{0, 0, 0}, {1, 1, 1}});
+    for (const std::vector<Vector3>& vertices : cases) {
+        const Mesh mesh = meshOf(vertices);
+        Mesh first = mesh, second = unit;
+        EXPECT_EQ(normalizableAsFirst(mesh), !normalizeMeshes(first, second).first)
+            << vertices.back().x;
+        first = unit, second = mesh;
+        EXPECT_EQ(normalizableAsSecond(mesh), !normalizeMeshes(first, second).second)
+            << vertices.back().x;
+    }
+    EXPECT_FALSE(normalizableAsFirst(meshOf({{-big, 0, 0}, {big, 0, 0}})));
+    EXPECT_TRUE(normalizableAsSecond(meshOf({{-big, 0, 0}, {big, 0, 0}})));
+}
+
 const Vector3 kAbove{0, 0, 5};
 
 // The distance is to the face's unbounded plane, not to the triangle.

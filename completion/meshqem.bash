@@ -1,0 +1,34 @@
+# bash completion for meshqem. Installed as
+# share/bash-completion/completions/meshqem; needs nothing from the
+# bash-completion package. Options, then PLY files and directories.
+_meshqem()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local prev=${COMP_WORDS[COMP_CWORD - 1]}
+
+    # Options that take a value: what may follow them.
+    case $prev in
+        --samples | --threads)
+            return 0 # a number
+            ;;
+        # ---- New options that take a value go here. ----
+    esac
+
+    # After "--" every word is a file name.
+    local i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        [ "${COMP_WORDS[i]}" = -- ] && break
+    done
+    if [ "$i" -eq "$COMP_CWORD" ] && [[ $cur == -* ]]; then
+        # Every option of `meshqem --help`, in its order.
+        local options="-h --help --version --json --surface --samples --threads"
+        # ---- New options go here (and in the man page). ----
+        options+=" --"
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return 0
+    fi
+
+    compopt -o filenames 2>/dev/null
+    COMPREPLY=($(compgen -f -X '!*.[pP][lL][yY]' -- "$cur") $(compgen -d -- "$cur"))
+}
+complete -F _meshqem meshqem

@@ -1,0 +1,18 @@
+// The inputs of a run: a PLY file given by name, or "-" for standard input.
+#pragma once
+
+#include <string>
+
+#include "geometry/mesh.h"
+
+// The name that reads standard input.
+constexpr const char kStandardInputName[] = "-";
+
+// How messages name an input: "standard input" for "-", else the name given.
+const char* shownFileName(const std::string& fileName);
+
+// Fills the empty `mesh` from the input. Returns false after reporting the
+// problem on standard error, naming the input: the system's reason when it
+// cannot be opened or read, the reader's "RPly: ..." line and the mesh
+// problem when it is not a usable PLY mesh.
+bool loadInput(const std::string& fileName, Mesh& mesh);
