@@ -5,7 +5,9 @@
 #include "ply/ply_mesh.h"
 #include "qem/comparison.h"
 #include "qem/normalize.h"
+#include "report/exports.h"
 #include "report/json_report.h"
+#include "report/thresholds.h"
 #include "report/text_report.h"
 
 namespace {
@@ -49,12 +51,24 @@ int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
     const char* secondFileName = options.secondFileName.c_str();
     bool firstUsable = hasVertices(firstFileName, first);
     bool secondUsable = hasVertices(secondFileName, second);
+    // The exports give the coordinates as loaded, so they keep a copy.
+    Mesh loadedFirst, loadedSecond;
+    if (firstUsable && secondUsable && options.exports.any())
+        loadedFirst = first, loadedSecond = second;
     if (!firstUsable || !secondUsable || !normalize(first, second, firstFileName, secondFileName))
         return kExitUnusableInput;
     warnAboutDegenerateFaces(firstFileName, first, secondFileName);
     warnAboutDegenerateFaces(secondFileName, second, firstFileName);
 
     const Comparison comparison = compareMeshes(first, second);
+    if (options.exports.any()) {
+        std::string error;
+        if (!writeExports(options.exports, exportMeshes(comparison, loadedFirst, loadedSecond),
+                          "nearest-plane distance (in the normalised frame)", error)) {
+            std::fprintf(stderr, "meshqem: %s\n", error.c_str());
+            return kExitUnusableInput;
+        }
+    }
     const bool written =
         options.json
             ? writeJsonReport(comparison, options.firstFileName, options.secondFileName, stdout)
@@ -63,5 +77,7 @@ int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
         std::perror("meshqem: cannot write the report");
         return kExitUnusableInput;
     }
-    return 0;
+    return reportExceeded(exceededThresholds(options.thresholds, comparison))
+               ? kExitThresholdExceeded
+               : 0;
 }

@@ -1,45 +1,60 @@
 #include <cstdio>
 
 #include "cli/modes.h"
+#include "report/exports.h"
 #include "report/json_report.h"
 #include "report/surface_text.h"
 #include "surface/sampling.h"
 #include "surface/surface_comparison.h"
 
-namespace {
-
 // Distances to a surface need one: a point set, or faces that all have zero
 // area, have none to measure against or to sample.
-bool hasSurface(const char* fileName, const Mesh& mesh)
+std::string surfaceProblem(const Mesh& mesh)
 {
-    if (mesh.faceCount() == 0) {
-        std::fprintf(stderr,
-                     "meshqem: %s: the mesh has no faces, so it has no surface to measure "
-                     "distances to\n",
-                     fileName);
-        return false;
-    }
-    if (!(meshArea(mesh) > 0.0)) {
-        std::fprintf(stderr,
-                     "meshqem: %s: every face has zero area, so the mesh has no surface to "
-                     "measure distances to\n",
-                     fileName);
-        return false;
-    }
-    return true;
+    if (mesh.faceCount() == 0)
+        return "the mesh has no faces, so it has no surface to measure distances to";
+    if (!(meshArea(mesh) > 0.0))
+        return "every face has zero area, so the mesh has no surface to measure distances to";
+    return "";
+}
+
+bool reportExceeded(const std::vector<std::string>& exceeded, const std::string& fileName)
+{
+    for (const std::string& line : exceeded)
+        std::fprintf(stderr, "meshqem: %s%sthreshold exceeded: %s\n", fileName.c_str(),
+                     fileName.empty() ? "" : ": ", line.c_str());
+    return !exceeded.empty();
+}
+
+namespace {
+
+bool hasSurface(const std::string& fileName, const Mesh& mesh)
+{
+    const std::string problem = surfaceProblem(mesh);
+    if (!problem.empty())
+        std::fprintf(stderr, "meshqem: %s: %s\n", fileName.c_str(), problem.c_str());
+    return problem.empty();
 }
 
 } // namespace
 
 int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
 {
-    bool aUsable = hasSurface(options.firstFileName.c_str(), a);
-    bool bUsable = hasSurface(options.secondFileName.c_str(), b);
+    bool aUsable = hasSurface(options.firstFileName, a);
+    bool bUsable = hasSurface(options.secondFileName, b);
     if (!aUsable || !bUsable)
         return kExitUnusableInput;
 
     const std::size_t samples = options.samples ? *options.samples : defaultSampleCount(a, b);
     const SurfaceComparison comparison = compareSurfaces(a, b, samples);
+    if (options.exports.any()) {
+        std::string error;
+        if (!writeExports(options.exports, exportMeshes(comparison, a, b), "surface distance",
+                          error)) {
+            std::fprintf(stderr, "meshqem: %s\n", error.c_str());
+            return kExitUnusableInput;
+        }
+    }
     const bool written =
         options.json ? writeSurfaceJsonReport(comparison, options.firstFileName,
                                               options.secondFileName, stdout)
@@ -49,5 +64,7 @@ int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
         std::perror("meshqem: cannot write the report");
         return kExitUnusableInput;
     }
-    return 0;
+    return reportExceeded(exceededThresholds(options.thresholds, comparison))
+               ? kExitThresholdExceeded
+               : 0;
 }
