@@ -207,8 +207,7 @@ TEST(Cli, UsageErrorsNameTheOption)
              {{"--threads", "many", sphere, sphere}, "--threads"},
              {{"--threads", sphere, sphere}, "--threads"},
              {{"--samples", "5", sphere, sphere}, "--samples applies only with --surface"},
-             {{"--surface", "--samples", "-1", sphere, sphere}, "--samples"},
-             {{"--surface", sphere, sphere, sphere}, "exactly two files"}}) {
+             {{"--surface", "--samples", "-1", sphere, sphere}, "--samples"}}) {
         Outcome run = runMeshqem(c.args);
         EXPECT_EQ(run.status, 2) << c.named;
         EXPECT_EQ(run.out, "");
