@@ -245,6 +245,18 @@ TEST_F(CliSquares, UnwritableExportsFailCleanly)
     }
 }
 
+// A named pipe is written in place, once: its reader gets the whole CSV.
+TEST_F(CliSquares, ExportsIntoANamedPipe)
+{
+    const std::string fifo = dir.path("pipe"), got = dir.path("got");
+    const std::string command = "mkfifo '" + fifo + "' && { cat '" + fifo + "' > '" + got + "' & '" MESHQEM_BINARY
+                                "' --surface --per-vertex '" + fifo + "' '" + a + "' '" + b +
+                                "' >/dev/null; status=$?; wait; exit $status; }";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_EQ(run({"--surface", "--per-vertex", dir.path("v.csv"), a, b}).status, 0);
+    EXPECT_EQ(test::readFile(got), test::readFile(dir.path("v.csv")));
+}
+
 // The report is printed in full either way; only the status and the
 // messages on standard error differ.
 TEST_F(CliSquares, ThresholdsExitWithStatus3)

@@ -60,6 +60,11 @@ int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
     warnAboutDegenerateFaces(firstFileName, first, secondFileName);
     warnAboutDegenerateFaces(secondFileName, second, firstFileName);
 
+    std::string exportError;
+    if (options.exports.any() && !exportsWritable(options.exports, exportError)) {
+        std::fprintf(stderr, "meshqem: %s\n", exportError.c_str());
+        return kExitUnusableInput;
+    }
     const Comparison comparison = compareMeshes(first, second);
     if (options.exports.any()) {
         std::string error;

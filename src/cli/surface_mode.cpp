@@ -45,6 +45,11 @@ int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
     if (!aUsable || !bUsable)
         return kExitUnusableInput;
 
+    std::string exportError;
+    if (options.exports.any() && !exportsWritable(options.exports, exportError)) {
+        std::fprintf(stderr, "meshqem: %s\n", exportError.c_str());
+        return kExitUnusableInput;
+    }
     const std::size_t samples = options.samples ? *options.samples : defaultSampleCount(a, b);
     const SurfaceComparison comparison = compareSurfaces(a, b, samples);
     if (options.exports.any()) {

@@ -1,5 +1,7 @@
 #include "report/exports.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -241,6 +243,30 @@ bool writeHistogramCsv(const std::string& path, const std::vector<ExportMesh>& m
             std::fprintf(out, "%s,%.17g,%.17g,%zu,%.17g\n", mesh.label.c_str(), bin.lower,
                          bin.upper, bin.vertices, bin.areaShare);
     return file.commit(error);
+}
+
+bool exportsWritable(const ExportRequest& request, std::string& error)
+{
+    std::vector<std::string> paths;
+    if (!request.perVertexPath.empty())
+        paths.push_back(request.perVertexPath);
+    if (!request.colorPlyPrefix.empty())
+        for (const char* suffix : {"_a.ply", "_b.ply"})
+            paths.push_back(request.colorPlyPrefix + suffix);
+    if (request.histogramBins > 0)
+        paths.push_back(request.histogramPath);
+    for (const std::string& path : paths) {
+        // A pipe or a device is left alone: opening and closing a named pipe
+        // would end its reader's input before anything was written.
+        struct stat status;
+        if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) &&
+            !S_ISDIR(status.st_mode))
+            continue;
+        OutputFile file;
+        if (!file.open(path, error))
+            return false;
+    }
+    return true;
 }
 
 bool writeExports(const ExportRequest& request, const std::vector<ExportMesh>& meshes,

@@ -98,6 +98,13 @@ constexpr std::size_t kMaxHistogramBins = 1000000;
 bool writeExports(const ExportRequest& request, const std::vector<ExportMesh>& meshes,
                   const std::string& distanceName, std::string& error);
 
+// Whether every file asked for can be created, tried before the comparison
+// so that a wrong path fails at once rather than after a long run: each
+// destination is opened as writeExports would and dropped again, leaving
+// nothing behind (pipes and devices are not tried). Returns false with
+// `error` as writeExports does.
+bool exportsWritable(const ExportRequest& request, std::string& error);
+
 // The single files, for tests and callers of their own.
 bool writePerVertexCsv(const std::string& path, const std::vector<ExportMesh>& meshes,
                        std::string& error);
