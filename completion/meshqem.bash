@@ -11,6 +11,14 @@ _meshqem()
         --samples | --threads)
             return 0 # a number
             ;;
+        --histogram | --color-range | --fail-above)
+            return 0 # a number or FIELD=VALUE
+            ;;
+        --per-vertex | --color-ply)
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return 0
+            ;;
         # ---- New options that take a value go here. ----
     esac
 
@@ -21,7 +29,7 @@ _meshqem()
     done
     if [ "$i" -eq "$COMP_CWORD" ] && [[ $cur == -* ]]; then
         # Every option of `meshqem --help`, in its order.
-        local options="-h --help --version --json --surface --samples --threads"
+        local options="-h --help --version --json --surface --samples --threads --per-vertex --color-ply --color-range --histogram --fail-above"
         # ---- New options go here (and in the man page). ----
         options+=" --"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

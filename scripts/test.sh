@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs the whole test suite twice: optimised, and under AddressSanitizer with
 # UndefinedBehaviorSanitizer. Installs what it needs first: opencv-doc ships
-# the real scans that the real-file tests read (they skip without it).
+# the real scans that the real-file tests read, and parallel (GNU parallel)
+# runs the README's batch recipe (those tests skip without them).
 # MESHQEM_WERROR=ON turns warnings into errors (CI sets it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh libbenchmark-dev opencv-doc
+scripts/install-deps.sh libbenchmark-dev opencv-doc parallel
 werror=${MESHQEM_WERROR:-OFF}
 jobs=$(nproc)
 for preset in release asan-ubsan; do

@@ -22,15 +22,21 @@ const char* shownFileName(const std::string& fileName)
     return fileName == kStandardInputName ? "standard input" : fileName.c_str();
 }
 
-bool loadInput(const std::string& fileName, Mesh& mesh)
+bool readInput(const std::string& fileName, Mesh& mesh, std::string& error)
 {
-    std::string error;
     progress::phase(std::string("reading ") + shownFileName(fileName));
     const bool loaded =
         fileName == kStandardInputName
             ? loadPlyMeshFromDescriptor(STDIN_FILENO, mesh, error, reportReaderError)
             : loadPlyMesh(fileName.c_str(), mesh, error, reportReaderError);
     progress::idle();
+    return loaded;
+}
+
+bool loadInput(const std::string& fileName, Mesh& mesh)
+{
+    std::string error;
+    const bool loaded = readInput(fileName, mesh, error);
     if (!loaded)
         std::fprintf(stderr, "meshqem: %s: %s\n", shownFileName(fileName), error.c_str());
     return loaded;

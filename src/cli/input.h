@@ -16,3 +16,8 @@ const char* shownFileName(const std::string& fileName);
 // cannot be opened or read, the reader's "RPly: ..." line and the mesh
 // problem when it is not a usable PLY mesh.
 bool loadInput(const std::string& fileName, Mesh& mesh);
+
+// Same, but the mesh problem or the reason it cannot be read is left in
+// `error` for the caller to report (the reader's "RPly: ..." line, when it
+// has one, is still written).
+bool readInput(const std::string& fileName, Mesh& mesh, std::string& error);

@@ -3,7 +3,8 @@
 // both files and hands them to the chosen mode.
 //
 // Exit status: 0 after a report (or --help, --version), 1 when a file cannot
-// be used or the report cannot be written, 2 for a wrong command line.
+// be used or the report or an export cannot be written, 2 for a wrong
+// command line, 3 when a figure exceeds a --fail-above threshold.
 // A file name "-" reads standard input.
 #include <cstdio>
 #include <new>
@@ -48,6 +49,8 @@ int main(int argc, char** argv)
     if (options.threads > 0)
         omp_set_num_threads(options.threads);
     const ProgressDisplay progressDisplay;
+    if (options.batch())
+        return runSurfaceBatch(options);
 
     // Both files are read and checked, so that one run reports every problem:
     // a file that loaded gets the mode's own checks even when the other did not.

@@ -1,6 +1,7 @@
-// The two ways meshqem compares a pair of loaded meshes. Each checks what its
-// figures need, computes, reports on standard output and returns the exit
-// status; messages go to standard error and name the file concerned.
+// The ways meshqem compares loaded meshes. Each checks what its figures need,
+// computes, writes the exports asked for, reports on standard output and
+// returns the exit status; messages go to standard error and name the file
+// concerned.
 #pragma once
 
 #include <string>
@@ -11,6 +12,7 @@
 
 constexpr int kExitUnusableInput = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitThresholdExceeded = 3;
 
 // The checks a mode makes on each loaded mesh before computing: each returns
 // whether the mesh is usable and reports every problem on standard error,
@@ -27,3 +29,16 @@ int runPlaneMode(const Options& options, Mesh& first, Mesh& second);
 
 // The point-to-surface comparison of the meshes as loaded (--surface).
 int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b);
+
+// --surface with several candidates: reads the reference and then each
+// candidate in turn, comparing each with the reference, whose search index
+// is built once. A candidate that cannot be used is reported in its place
+// and the run goes on.
+int runSurfaceBatch(const Options& options);
+
+// Why a mesh has no surface to measure distances to, or "" when it has one.
+std::string surfaceProblem(const Mesh& mesh);
+
+// Prints each exceeded threshold on standard error ("meshqem: [FILE: ]
+// threshold exceeded: ..."); returns whether there was any.
+bool reportExceeded(const std::vector<std::string>& exceeded, const std::string& fileName = "");

@@ -1,5 +1,9 @@
 #include "cli/options.h"
 
+#include <algorithm>
+#include <charconv>
+#include <utility>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -8,6 +12,7 @@
 const char kHelpText[] =
     "Usage: meshqem FIRST.ply SECOND.ply\n"
     "       meshqem --surface [--samples N] A.ply B.ply\n"
+    "       meshqem --surface [--samples N] REF.ply CANDIDATE.ply...\n"
     "\n"
     "Default mode: reads two triangle meshes, centres both on their bounding\n"
     "boxes, scales the first by 30 and the second to the same bounding-box\n"
@@ -29,6 +34,26 @@ const char kHelpText[] =
     "                 the larger face count; 0 measures the vertices only)\n"
     "  --threads N    use N threads (N >= 1), overriding OMP_NUM_THREADS\n"
     "  --             end of the options: what follows are file names\n"
+    "\n"
+    "Exports (one pair of files; both modes):\n"
+    "  --per-vertex FILE.csv     every vertex of both meshes: mesh,vertex,x,y,z,distance\n"
+    "  --color-ply PREFIX        PREFIX_a.ply and PREFIX_b.ply, binary, with each vertex's\n"
+    "                            distance as float quality and a viridis colour\n"
+    "  --color-range MIN MAX     the range of the colours and of the histogram (default\n"
+    "                            0 to the larger one-sided maximum)\n"
+    "  --histogram BINS FILE.csv BINS equal bins: mesh,lower,upper,vertices,area_share\n"
+    "\n"
+    "Thresholds:\n"
+    "  --fail-above FIELD=VALUE  exit with status 3 when the figure exceeds VALUE (the\n"
+    "                            report is still printed); repeatable. Fields: qem, s12,\n"
+    "                            s21; with --surface hausdorff, mean, rms, p50, p95, p99,\n"
+    "                            vertex_max, vertex_mean, vertex_rms, vertex_p50,\n"
+    "                            vertex_p90, vertex_p95, vertex_p99, whose VALUE may end\n"
+    "                            in % (of the diagonal of the union box)\n"
+    "\n"
+    "Batch: with --surface and more than two files, the first is the reference and is\n"
+    "indexed once; each later file is compared with it, one report (or one JSON line)\n"
+    "per candidate, in order.\n"
     "\n"
     "A file name - reads that mesh from standard input.\n";
 
@@ -62,6 +87,20 @@ Options parseOptions(int argc, char** argv)
     CLI::Option* surfaceFlag = app.add_flag("--surface", surface);
     CLI::Option* samplesOption = app.add_option("--samples", samples);
     CLI::Option* threadsOption = app.add_option("--threads", threads);
+    std::string perVertex, colorPly;
+    std::vector<double> colorRange;
+    std::vector<std::string> histogram, failAbove;
+    CLI::Option* perVertexOption = app.add_option("--per-vertex", perVertex);
+    CLI::Option* colorPlyOption = app.add_option("--color-ply", colorPly);
+    // Each takes exactly its values, never the file names after them.
+    CLI::Option* colorRangeOption =
+        app.add_option("--color-range", colorRange)->expected(2)->allow_extra_args(false);
+    CLI::Option* histogramOption =
+        app.add_option("--histogram", histogram)->expected(2)->allow_extra_args(false);
+    app.add_option("--fail-above", failAbove)
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 
     try {
         app.parse(argc, argv);
@@ -88,17 +127,60 @@ Options parseOptions(int argc, char** argv)
         return usageError("--samples: the number of samples must be between 0 and " +
                           std::to_string(kMaxSamples) + ", got " + std::to_string(samples));
 
+    ExportRequest exports;
+    for (auto [option, value] : {std::pair{perVertexOption, &perVertex},
+                                 std::pair{colorPlyOption, &colorPly}})
+        if (option->count() && value->empty())
+            return usageError(option->get_name() + ": the file name is empty");
+    exports.perVertexPath = perVertex;
+    exports.colorPlyPrefix = colorPly;
+    if (histogramOption->count()) {
+        const std::string& bins = histogram[0];
+        std::size_t count = 0;
+        auto [end, ec] = std::from_chars(bins.data(), bins.data() + bins.size(), count);
+        if (ec != std::errc() || end != bins.data() + bins.size() || count < 1 ||
+            count > kMaxHistogramBins)
+            return usageError("--histogram: BINS must be a whole number from 1 to " +
+                              std::to_string(kMaxHistogramBins) + ", got '" + bins + "'");
+        if (histogram[1].empty())
+            return usageError("--histogram: the file name is empty");
+        exports.histogramBins = count;
+        exports.histogramPath = histogram[1];
+    }
+    if (colorRangeOption->count()) {
+        if (!exports.colorPlyPrefix.size() && !exports.histogramBins)
+            return usageError("--color-range applies only with --color-ply or --histogram");
+        if (!std::isfinite(colorRange[0]) || !std::isfinite(colorRange[1]) ||
+            !(colorRange[0] < colorRange[1]))
+            return usageError("--color-range: MIN and MAX must be finite numbers with MIN < MAX");
+        exports.range = ValueRange{colorRange[0], colorRange[1]};
+    }
+
+    const Engine engine = surface ? Engine::surface : Engine::plane;
+    const bool areaSamples = !(samplesOption->count() && samples == 0);
+    std::vector<Threshold> thresholds;
+    for (const std::string& text : failAbove) {
+        Threshold threshold;
+        std::string error;
+        if (!parseThreshold(text, engine, areaSamples, threshold, error))
+            return usageError(error);
+        thresholds.push_back(threshold);
+    }
+
     Options options;
     if (files.size() < 2)
         return options;  // notEnoughFiles
-    if (surface && files.size() > 2)
-        return usageError("--surface compares exactly two files, got " +
-                          std::to_string(files.size()));
-    if (files[0] == "-" && files[1] == "-")
-        return usageError("standard input ('-') can be only one of the two files");
+    if (surface && files.size() > 2 && exports.any())
+        return usageError("the exports (--per-vertex, --color-ply, --histogram) take one pair of "
+                          "files, got " + std::to_string(files.size()));
+    if (std::count(files.begin(), files.end(), std::string("-")) > 1)
+        return usageError("standard input ('-') can be only one of the files");
     options.action = surface ? Options::Action::surface : Options::Action::compare;
     options.firstFileName = files[0];
     options.secondFileName = files[1];
+    options.fileNames = files;
+    options.exports = exports;
+    options.thresholds = thresholds;
     options.json = json;
     if (samplesOption->count())
         options.samples = std::size_t(samples);

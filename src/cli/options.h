@@ -1,12 +1,21 @@
 // The command line:
-//   meshqem [--json] [--threads N] FIRST.ply SECOND.ply
-//   meshqem --surface [--samples N] [--json] [--threads N] A.ply B.ply
+//   meshqem [--json] [--threads N] [EXPORTS] [--fail-above FIELD=VALUE]... FIRST.ply SECOND.ply
+//   meshqem --surface [--samples N] [--json] [--threads N] [EXPORTS]
+//           [--fail-above FIELD=VALUE]... A.ply B.ply
+//   meshqem --surface [--samples N] [--json] [--threads N] [--fail-above FIELD=VALUE]...
+//           REF.ply CANDIDATE.ply...
 //   meshqem -h | --help | --version
+// EXPORTS: --per-vertex FILE.csv, --color-ply PREFIX, --color-range MIN MAX,
+//          --histogram BINS FILE.csv
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "report/exports.h"
+#include "report/thresholds.h"
 
 struct Options {
     enum class Action {
@@ -20,10 +29,17 @@ struct Options {
     Action action = Action::notEnoughFiles;
     std::string firstFileName;
     std::string secondFileName;
+    // Every file name in order. With --surface and more than two, the first
+    // is the reference and each later one a candidate compared with it.
+    std::vector<std::string> fileNames;
     bool json = false;
     std::optional<std::size_t> samples;  // --samples; unset means the default count
     int threads = 0;                     // --threads; 0 leaves OpenMP's own choice
     std::string error;                   // what is wrong, for usageError
+    ExportRequest exports;
+    std::vector<Threshold> thresholds;   // --fail-above, in command-line order
+
+    bool batch() const { return action == Action::surface && fileNames.size() > 2; }
 };
 
 // The largest --samples accepted: every sample costs about 44 bytes.
@@ -31,7 +47,9 @@ constexpr std::size_t kMaxSamples = 1000000000;
 
 // -h/--help and --version win wherever they appear (before `--`). Unknown
 // options, option values that are not numbers or out of range, --samples
-// without --surface and more than two files with --surface are usage errors.
+// without --surface, --color-range without an export that uses it, exports
+// with more than two files, and --fail-above fields the mode does not report
+// are usage errors.
 // In the default mode file names after the second are ignored, as they
 // always were. `--` ends the options: what follows is a file name.
 Options parseOptions(int argc, char** argv);

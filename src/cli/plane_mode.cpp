@@ -6,7 +6,9 @@
 #include "ply/ply_mesh.h"
 #include "qem/comparison.h"
 #include "qem/normalize.h"
+#include "report/exports.h"
 #include "report/json_report.h"
+#include "report/thresholds.h"
 #include "report/text_report.h"
 
 namespace {
@@ -52,6 +54,10 @@ int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
     bool secondUsable = planeModeAccepts(options.secondFileName, second, MeshRole::second);
     if (!firstUsable || !secondUsable)
         return kExitUnusableInput;
+    // The exports give the coordinates as loaded, so they keep a copy.
+    Mesh loadedFirst, loadedSecond;
+    if (options.exports.any())
+        loadedFirst = first, loadedSecond = second;
     // The checks above have seen to it; reported all the same, should they
     // ever disagree.
     NormalizeFailure failure = normalizeMeshes(first, second);
@@ -64,9 +70,22 @@ int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
     warnAboutDegenerateFaces(firstFileName, first, secondFileName);
     warnAboutDegenerateFaces(secondFileName, second, firstFileName);
 
+    std::string exportError;
+    if (options.exports.any() && !exportsWritable(options.exports, exportError)) {
+        std::fprintf(stderr, "meshqem: %s\n", exportError.c_str());
+        return kExitUnusableInput;
+    }
     progress::phase("comparing the meshes", first.vertexCount() + second.vertexCount());
     const Comparison comparison = compareMeshes(first, second);
     progress::idle();
+    if (options.exports.any()) {
+        std::string error;
+        if (!writeExports(options.exports, exportMeshes(comparison, loadedFirst, loadedSecond),
+                          "nearest-plane distance (in the normalised frame)", error)) {
+            std::fprintf(stderr, "meshqem: %s\n", error.c_str());
+            return kExitUnusableInput;
+        }
+    }
     const bool written =
         options.json
             ? writeJsonReport(comparison, options.firstFileName, options.secondFileName, stdout)
@@ -75,5 +94,7 @@ int runPlaneMode(const Options& options, Mesh& first, Mesh& second)
         std::perror("meshqem: cannot write the report");
         return kExitUnusableInput;
     }
-    return 0;
+    return reportExceeded(exceededThresholds(options.thresholds, comparison))
+               ? kExitThresholdExceeded
+               : 0;
 }

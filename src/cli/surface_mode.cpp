@@ -2,6 +2,7 @@
 
 #include "cli/modes.h"
 #include "cli/progress.h"
+#include "report/exports.h"
 #include "report/json_report.h"
 #include "report/surface_text.h"
 #include "surface/sampling.h"
@@ -9,23 +10,29 @@
 
 // Distances to a surface need one: a point set, or faces that all have zero
 // area, have none to measure against or to sample.
+std::string surfaceProblem(const Mesh& mesh)
+{
+    if (mesh.faceCount() == 0)
+        return "the mesh has no faces, so it has no surface to measure distances to";
+    if (!(meshArea(mesh) > 0.0))
+        return "every face has zero area, so the mesh has no surface to measure distances to";
+    return "";
+}
+
 bool surfaceModeAccepts(const std::string& fileName, const Mesh& mesh)
 {
-    if (mesh.faceCount() == 0) {
-        std::fprintf(stderr,
-                     "meshqem: %s: the mesh has no faces, so it has no surface to measure "
-                     "distances to\n",
-                     shownFileName(fileName));
-        return false;
-    }
-    if (!(meshArea(mesh) > 0.0)) {
-        std::fprintf(stderr,
-                     "meshqem: %s: every face has zero area, so the mesh has no surface to "
-                     "measure distances to\n",
-                     shownFileName(fileName));
-        return false;
-    }
-    return true;
+    const std::string problem = surfaceProblem(mesh);
+    if (!problem.empty())
+        std::fprintf(stderr, "meshqem: %s: %s\n", shownFileName(fileName), problem.c_str());
+    return problem.empty();
+}
+
+bool reportExceeded(const std::vector<std::string>& exceeded, const std::string& fileName)
+{
+    for (const std::string& line : exceeded)
+        std::fprintf(stderr, "meshqem: %s%sthreshold exceeded: %s\n", fileName.c_str(),
+                     fileName.empty() ? "" : ": ", line.c_str());
+    return !exceeded.empty();
 }
 
 int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
@@ -35,11 +42,24 @@ int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
     if (!aUsable || !bUsable)
         return kExitUnusableInput;
 
+    std::string exportError;
+    if (options.exports.any() && !exportsWritable(options.exports, exportError)) {
+        std::fprintf(stderr, "meshqem: %s\n", exportError.c_str());
+        return kExitUnusableInput;
+    }
     const std::size_t samples = options.samples ? *options.samples : defaultSampleCount(a, b);
     // Every vertex and every sample of each mesh is one query.
     progress::phase("comparing the surfaces", a.vertexCount() + b.vertexCount() + 2 * samples);
     const SurfaceComparison comparison = compareSurfaces(a, b, samples);
     progress::idle();
+    if (options.exports.any()) {
+        std::string error;
+        if (!writeExports(options.exports, exportMeshes(comparison, a, b), "surface distance",
+                          error)) {
+            std::fprintf(stderr, "meshqem: %s\n", error.c_str());
+            return kExitUnusableInput;
+        }
+    }
     const bool written =
         options.json ? writeSurfaceJsonReport(comparison, options.firstFileName,
                                               options.secondFileName, stdout)
@@ -49,5 +69,7 @@ int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
         std::perror("meshqem: cannot write the report");
         return kExitUnusableInput;
     }
-    return 0;
+    return reportExceeded(exceededThresholds(options.thresholds, comparison))
+               ? kExitThresholdExceeded
+               : 0;
 }

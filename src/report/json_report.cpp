@@ -94,3 +94,10 @@ bool writeSurfaceJsonReport(const SurfaceComparison& c, const std::string& fileA
     };
     return write(report, out);
 }
+
+bool writeSurfaceJsonFailure(const std::string& fileA, const std::string& fileB,
+                             const std::string& error, std::FILE* out)
+{
+    Json report = {{"a", {{"file", fileA}}}, {"b", {{"file", fileB}}}, {"error", error}};
+    return write(report, out);
+}

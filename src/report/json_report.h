@@ -21,3 +21,8 @@ bool writeJsonReport(const Comparison& comparison, const std::string& firstFile,
 // The surface mode. With no area samples the "area" figures are null.
 bool writeSurfaceJsonReport(const SurfaceComparison& comparison, const std::string& fileA,
                             const std::string& fileB, std::FILE* out);
+
+// In place of the surface report of a pair that could not be compared:
+// {"a": {"file": fileA}, "b": {"file": fileB}, "error": why}.
+bool writeSurfaceJsonFailure(const std::string& fileA, const std::string& fileB,
+                             const std::string& error, std::FILE* out);

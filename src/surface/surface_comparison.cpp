@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "surface/sampling.h"
@@ -36,16 +37,17 @@ double unionDiagonal(const SurfaceMeshInfo& a, const SurfaceMeshInfo& b)
 SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t samples)
 {
     SurfaceDirection direction;
-    std::vector<double> distances;
+    std::vector<double>& distances = direction.vertexDistances;
     to.distances(vertexPoints(from), distances);
     direction.vertices = vertexStatistics(distances);
     direction.unreferenced = countUnreferencedVertices(from);
     direction.meshArea = meshArea(from);
     direction.max = direction.vertices.max;
 
-    const AreaSamples area = sampleSurface(from, samples);
-    to.distances(area.points, distances);
-    direction.area = weightedStatistics(distances, area.weights);
+    AreaSamples area = sampleSurface(from, samples);
+    to.distances(area.points, direction.sampleDistances);
+    direction.area = weightedStatistics(direction.sampleDistances, area.weights);
+    direction.sampleWeights = std::move(area.weights);
     if (direction.area.count > 0)
         direction.max = std::max(direction.max, direction.area.max);
     return direction;
@@ -55,12 +57,20 @@ SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t
 
 SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples)
 {
+    NearestSurfaceSearch searchA(a), searchB(b);
+    return compareSurfaces(searchA, searchB, samples);
+}
+
+SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceSearch& searchB,
+                                  std::size_t samples)
+{
+    const Mesh& a = searchA.target();
+    const Mesh& b = searchB.target();
     SurfaceComparison comparison;
     comparison.a = describe(a);
     comparison.b = describe(b);
     comparison.diagonal = unionDiagonal(comparison.a, comparison.b);
     comparison.samplesPerMesh = samples;
-    NearestSurfaceSearch searchA(a), searchB(b);
     comparison.aToB = measure(a, searchB, samples);
     comparison.bToA = measure(b, searchA, samples);
     comparison.hausdorffLower = std::max(comparison.aToB.max, comparison.bToA.max);

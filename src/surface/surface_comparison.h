@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "geometry/mesh.h"
 #include "surface/statistics.h"
+#include "surface/surface_search.h"
 
 // What the reports say about one input mesh.
 struct SurfaceMeshInfo {
@@ -26,6 +28,11 @@ struct SurfaceDirection {
     double meshArea = 0;             // of the mesh measured from (the weights
                                      // add up to it, up to rounding)
     double max = 0;                  // the larger of the vertex and sample maxima
+    // What the figures are made of, for the exports: each vertex's distance
+    // in vertex order, each area sample's distance and weight in sample order.
+    std::vector<double> vertexDistances;
+    std::vector<double> sampleDistances;
+    std::vector<double> sampleWeights;
 };
 
 struct SurfaceComparison {
@@ -42,3 +49,7 @@ struct SurfaceComparison {
 // samples are placed on each mesh (sampleSurface), 0 for vertices only.
 // Every figure is the same at any thread count.
 SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples);
+// Same, with the searches over A and B given: each keeps its index, so a
+// reference compared with many candidates is indexed once.
+SurfaceComparison compareSurfaces(NearestSurfaceSearch& a, NearestSurfaceSearch& b,
+                                  std::size_t samples);
