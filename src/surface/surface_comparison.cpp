@@ -33,17 +33,17 @@ double unionDiagonal(const SurfaceMeshInfo& a, const SurfaceMeshInfo& b)
     return std::sqrt(squares);
 }
 
-SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t samples)
+SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t samples,
+                         AreaSamples& area, std::vector<double>& distances)
 {
     SurfaceDirection direction;
-    std::vector<double> distances;
     to.distances(vertexPoints(from), distances);
     direction.vertices = vertexStatistics(distances);
     direction.unreferenced = countUnreferencedVertices(from);
     direction.meshArea = meshArea(from);
     direction.max = direction.vertices.max;
 
-    const AreaSamples area = sampleSurface(from, samples);
+    area = sampleSurface(from, samples);
     to.distances(area.points, distances);
     direction.area = weightedStatistics(distances, area.weights);
     if (direction.area.count > 0)
@@ -53,7 +53,10 @@ SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t
 
 } // namespace
 
-SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples)
+double surfaceDiagonal(const Mesh& a, const Mesh& b) { return unionDiagonal(describe(a), describe(b)); }
+
+SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples,
+                                  const SurfaceOptions& options)
 {
     SurfaceComparison comparison;
     comparison.a = describe(a);
@@ -61,8 +64,27 @@ SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samp
     comparison.diagonal = unionDiagonal(comparison.a, comparison.b);
     comparison.samplesPerMesh = samples;
     NearestSurfaceSearch searchA(a), searchB(b);
-    comparison.aToB = measure(a, searchB, samples);
-    comparison.bToA = measure(b, searchA, samples);
+    AreaSamples samplesA, samplesB;
+    std::vector<double> distancesA, distancesB;
+    comparison.aToB = measure(a, searchB, samples, samplesA, distancesA);
+    comparison.bToA = measure(b, searchA, samples, samplesB, distancesB);
     comparison.hausdorffLower = std::max(comparison.aToB.max, comparison.bToA.max);
+
+    if (options.reconstruction) {
+        const std::vector<double> agreementA = normalAgreement(a, samplesA, distancesA, searchB);
+        const std::vector<double> agreementB = normalAgreement(b, samplesB, distancesB, searchA);
+        comparison.reconstruction =
+            reconstructionFigures({samplesA, distancesA, agreementA},
+                                  {samplesB, distancesB, agreementB}, options.taus);
+    }
+    if (options.hausdorffError > 0.0) {
+        SurfaceComparison::Certified certified;
+        certified.maxError = options.hausdorffError;
+        certified.aToB = certifiedHausdorff(a, searchB, options.hausdorffError);
+        certified.bToA = certifiedHausdorff(b, searchA, options.hausdorffError);
+        certified.lower = std::max(certified.aToB.lower, certified.bToA.lower);
+        certified.upper = std::max(certified.aToB.upper, certified.bToA.upper);
+        comparison.certified = certified;
+    }
     return comparison;
 }
