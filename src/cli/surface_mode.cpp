@@ -39,7 +39,28 @@ int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
         return kExitUnusableInput;
 
     const std::size_t samples = options.samples ? *options.samples : defaultSampleCount(a, b);
-    const SurfaceComparison comparison = compareSurfaces(a, b, samples);
+    SurfaceOptions extra;
+    const double diagonal = surfaceDiagonal(a, b);
+    auto absolute = [diagonal](const LengthOption& length) {
+        return length.percent ? length.value / 100.0 * diagonal : length.value;
+    };
+    if (options.hausdorffError) {
+        extra.hausdorffError = absolute(*options.hausdorffError);
+        const double smallest = smallestHausdorffError(a, b);
+        if (!(extra.hausdorffError >= smallest)) {
+            std::fprintf(stderr,
+                         "meshqem: --hausdorff-error: %g is below %g, the least error bound "
+                         "the rounding of these meshes leaves room for\n",
+                         extra.hausdorffError, smallest);
+            return kExitUsage;
+        }
+    }
+    extra.reconstruction = options.reconstruction;
+    for (const LengthOption& tau : options.taus)
+        extra.taus.push_back(absolute(tau));
+    if (options.reconstruction && extra.taus.empty())
+        extra.taus.push_back(0.01 * diagonal);
+    const SurfaceComparison comparison = compareSurfaces(a, b, samples, extra);
     const bool written =
         options.json ? writeSurfaceJsonReport(comparison, options.firstFileName,
                                               options.secondFileName, stdout)
