@@ -14,6 +14,7 @@ namespace {
 // margins leave meaningful, and their barycentric coordinates, multiples of
 // 2^-40, and every midpoint of two of them stay exact in double.
 constexpr std::uint32_t kMaxDepth = 40;
+constexpr std::uint32_t kNoHint = 0xffffffffu;
 
 // A piece of face `face` of A: the triangle of its three corners, given by
 // barycentric weights (u, v) of the face's second and third corners.
@@ -23,6 +24,9 @@ struct Piece {
     double u[3] = {}, v[3] = {};
     Point3d p[3] = {};  // barycentricPoint of each corner
     double d[3] = {};   // the surface search's distance of each p
+    // The triangle of B that gave the parent its bound, tried first: it
+    // usually settles the child too, without a radius query.
+    std::uint32_t hint = kNoHint;
 };
 
 struct Context {
@@ -65,9 +69,24 @@ double lengthAbove(const Point3d& x, const Point3d& y)
 //
 // Once a bound is not above `lower` the piece is dropped whatever the rest
 // would give, so the scan stops there.
-double pieceUpper(const Context& c, const Piece& piece, double lower,
-                  std::vector<std::uint32_t>& candidates)
+// The largest routine value from the piece's corners to face f of B, or
+// nothing above `best` (returned as soon as a corner exceeds it).
+double cornerMaximum(const Context& c, const Piece& piece, std::uint32_t f, double best)
 {
+    const Face& face = c.b.faces[f];
+    const Vector3 &ta = c.b.corner(face, 0), &tb = c.b.corner(face, 1), &tc = c.b.corner(face, 2);
+    double m = 0.0;
+    for (int k = 0; k < 3 && m < best; ++k)
+        m = std::max(m, pointTriangleDistanceSquared(piece.p[k], ta, tb, tc));
+    return m;
+}
+
+// `used` receives the triangle the bound came from (kNoHint for the
+// Lipschitz bound).
+double pieceUpper(const Context& c, const Piece& piece, double lower,
+                  std::vector<std::uint32_t>& candidates, std::uint32_t& used)
+{
+    used = kNoHint;
     double lipschitz = HUGE_VAL;
     for (int k = 0; k < 3; ++k) {
         const double side = std::max(lengthAbove(piece.p[k], piece.p[(k + 1) % 3]),
@@ -79,27 +98,29 @@ double pieceUpper(const Context& c, const Piece& piece, double lower,
     if (!(lipschitz > lower))
         return lipschitz;
 
-    c.toB.facesWithin(piece.p[0], lipschitz, candidates);
     double best = HUGE_VAL;  // the least max_k D(p_k, t) so far
     double bound = HUGE_VAL;
+    auto bounded = [&] {
+        return addUp(distanceAbove(std::sqrt(best), c.diameterB), c.pointError);
+    };
+    if (piece.hint != kNoHint) {
+        best = cornerMaximum(c, piece, piece.hint, HUGE_VAL);
+        bound = bounded(), used = piece.hint;
+        if (!(bound > lower))
+            return std::min(lipschitz, bound);
+    }
+    c.toB.facesWithin(piece.p[0], lipschitz, candidates);
     for (std::uint32_t f : candidates) {
-        const Face& face = c.b.faces[f];
-        const Vector3 &ta = c.b.corner(face, 0), &tb = c.b.corner(face, 1),
-                      &tc = c.b.corner(face, 2);
-        double m = pointTriangleDistanceSquared(piece.p[0], ta, tb, tc);
-        if (!(m < best))
-            continue;
-        m = std::max(m, pointTriangleDistanceSquared(piece.p[1], ta, tb, tc));
-        if (!(m < best))
-            continue;
-        m = std::max(m, pointTriangleDistanceSquared(piece.p[2], ta, tb, tc));
+        const double m = cornerMaximum(c, piece, f, best);
         if (!(m < best))
             continue;
         best = m;
-        bound = addUp(distanceAbove(std::sqrt(best), c.diameterB), c.pointError);
+        bound = bounded(), used = f;
         if (!(bound > lower))
             break;
     }
+    if (!(bound < lipschitz))
+        used = kNoHint;
     return std::min(lipschitz, bound);
 }
 
@@ -129,6 +150,7 @@ Piece child(const Context& c, const Piece& parent, const double (&u)[3], const d
     Piece piece;
     piece.face = parent.face;
     piece.depth = parent.depth + 1;
+    piece.hint = parent.hint;
     const Face& face = c.a.faces[parent.face];
     for (int k = 0; k < 3; ++k) {
         piece.u[k] = u[k], piece.v[k] = v[k];
@@ -200,20 +222,22 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     // error budget; raised if the certification takes more.
     double reserve = c.pointError + smallestHausdorffError(a, b);
     std::vector<double> bounds, midDistance;
+    std::vector<std::uint32_t> used;
     std::vector<Point3d> midPoints;
     std::vector<std::uint32_t> scratch;
     double certified = 0.0;
     for (;;) {
         while (!active.empty()) {
             bounds.resize(active.size());
+            used.resize(active.size());
             const std::ptrdiff_t count = std::ptrdiff_t(active.size());
 #pragma omp parallel
             {
                 std::vector<std::uint32_t> candidates;
 #pragma omp for schedule(dynamic, 16)
                 for (std::ptrdiff_t i = 0; i < count; ++i)
-                    bounds[std::size_t(i)] =
-                        pieceUpper(c, active[std::size_t(i)], lower, candidates);
+                    bounds[std::size_t(i)] = pieceUpper(c, active[std::size_t(i)], lower,
+                                                        candidates, used[std::size_t(i)]);
             }
             result.pieces += active.size();
 
@@ -227,6 +251,7 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
                     keptUpper.push_back(bounds[i]);
                 } else {
                     split.push_back(active[i]);
+                    split.back().hint = used[i];
                 }
             }
 

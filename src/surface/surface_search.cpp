@@ -138,7 +138,10 @@ NearestSurfaceSearch::NearestSurfaceSearch(const Mesh& target, SearchMode mode)
 
 void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::vector<double>& out)
 {
-    if (mode_ == SearchMode::exhaustive || !indexPaysOff(points.size(), target_.faces.size()) ||
+    // An index built already (prepareFacesWithin) is used for any batch: it
+    // gives the same bits, and small batches are many in a refinement.
+    if (mode_ == SearchMode::exhaustive ||
+        (!index_ && !indexPaysOff(points.size(), target_.faces.size())) ||
         !surface_index::indexableMesh(target_)) {
         surfaceDistancesExhaustive(points, target_, out);
         return;
