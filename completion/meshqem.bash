@@ -8,7 +8,7 @@ _meshqem()
 
     # Options that take a value: what may follow them.
     case $prev in
-        --samples | --threads)
+        --samples | --threads | --hausdorff-error | --tau)
             return 0 # a number
             ;;
         --histogram | --color-range | --fail-above)
@@ -29,7 +29,7 @@ _meshqem()
     done
     if [ "$i" -eq "$COMP_CWORD" ] && [[ $cur == -* ]]; then
         # Every option of `meshqem --help`, in its order.
-        local options="-h --help --version --json --surface --samples --threads --per-vertex --color-ply --color-range --histogram --fail-above"
+        local options="-h --help --version --json --surface --samples --hausdorff-error --reconstruction --tau --threads --per-vertex --color-ply --color-range --histogram --fail-above"
         # ---- New options go here (and in the man page). ----
         options+=" --"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -341,7 +341,18 @@ TEST(Cli, UsageErrorsNameTheOption)
              {{"--threads", "many", sphere, sphere}, "--threads"},
              {{"--threads", sphere, sphere}, "--threads"},
              {{"--samples", "5", sphere, sphere}, "--samples applies only with --surface"},
-             {{"--surface", "--samples", "-1", sphere, sphere}, "--samples"}}) {
+             {{"--surface", "--samples", "-1", sphere, sphere}, "--samples"},
+             {{"--hausdorff-error", "1", sphere, sphere}, "--hausdorff-error applies only with --surface"},
+             {{"--reconstruction", sphere, sphere}, "--reconstruction applies only with --surface"},
+             {{"--surface", "--tau", "1", sphere, sphere}, "--tau applies only with --reconstruction"},
+             {{"--surface", "--reconstruction", "--samples", "0", sphere, sphere}, "needs area samples"},
+             {{"--surface", "--hausdorff-error", "0", sphere, sphere}, "--hausdorff-error"},
+             {{"--surface", "--hausdorff-error", "-1", sphere, sphere}, "--hausdorff-error"},
+             {{"--surface", "--hausdorff-error", "1%%", sphere, sphere}, "--hausdorff-error"},
+             {{"--surface", "--hausdorff-error", "inf", sphere, sphere}, "--hausdorff-error"},
+             {{"--surface", "--hausdorff-error", "1e-300", sphere, sphere}, "least error bound"},
+             {{"--surface", "--reconstruction", "--tau", "1,,2", sphere, sphere}, "--tau"},
+             {{"--surface", "--reconstruction", "--tau", "0.1,x", sphere, sphere}, "--tau"}}) {
         Outcome run = runMeshqem(c.args);
         EXPECT_EQ(run.status, 2) << c.named;
         EXPECT_EQ(run.out, "");
@@ -511,6 +522,55 @@ TEST_F(CliSurface, JsonReportOfParallelSquares)
         EXPECT_EQ(j["hausdorff"]["lower"], 0.5);
         EXPECT_TRUE(j["hausdorff"]["upper"].is_null());
         EXPECT_NE(run.out.find("\"max_relative\":0.3333333333333333"), std::string::npos);
+    }
+}
+
+// The certified interval of two parallel squares 0.5 apart holds 0.5 and
+// is within the error bound, in each direction and for both; the sampled
+// bound moves to sampled_lower. The reconstruction figures carry their
+// definitions. Neither changes the rest of the report.
+TEST_F(CliSurface, CertifiedIntervalAndReconstructionInTheJson)
+{
+    Outcome plain = runMeshqem({"--surface", "--json", "--samples", "20", a, b});
+    Outcome run = runMeshqem({"--surface", "--json", "--samples", "20", "--hausdorff-error",
+                              "1%", "--reconstruction", "--tau", "0.25,50%", a, b});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json j = nlohmann::json::parse(run.out);
+    const nlohmann::json& h = j["hausdorff"];
+    const double error = 0.015;  // 1 % of the diagonal 1.5
+    EXPECT_DOUBLE_EQ(h["error_bound"].get<double>(), error);
+    EXPECT_EQ(h["sampled_lower"], 0.5);
+    for (const nlohmann::json* i : {&h, &h["a_to_b_interval"], &h["b_to_a_interval"]}) {
+        EXPECT_LE((*i)["lower"].get<double>(), 0.5);
+        EXPECT_GE((*i)["upper"].get<double>(), 0.5);
+        EXPECT_LE((*i)["upper"].get<double>() - (*i)["lower"].get<double>(), error);
+    }
+    EXPECT_EQ(h["a_to_b_interval"]["witness"].size(), 3u);
+    EXPECT_EQ(h["a_to_b_interval"]["converged"], true);
+    const nlohmann::json& r = j["reconstruction"];
+    EXPECT_EQ(r["reference"], "b");
+    EXPECT_DOUBLE_EQ(r["chamfer_l1"]["value"].get<double>(), 0.5);
+    EXPECT_EQ(r["chamfer_l1"]["definition"], "(accuracy + completeness) / 2");
+    ASSERT_EQ(r["thresholds"].size(), 2u);
+    EXPECT_EQ(r["thresholds"][0]["tau"], 0.25);
+    EXPECT_EQ(r["thresholds"][0]["f_score"]["value"], 0.0);
+    EXPECT_EQ(r["thresholds"][1]["tau"], 0.75);
+    EXPECT_EQ(r["thresholds"][1]["f_score"]["value"], 1.0);
+    // Everything before "hausdorff" is the plain report's bytes.
+    const std::size_t at = plain.out.find("\"hausdorff\"");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(run.out.substr(0, at), plain.out.substr(0, at));
+
+    std::string reference;
+    for (const char* threads : {"1", "2"}) {
+        Outcome text = runMeshqem({"--surface", "--samples", "50", "--hausdorff-error", "0.001",
+                                   "--reconstruction", "--threads", threads, a, b});
+        EXPECT_EQ(text.status, 0) << text.err;
+        EXPECT_NE(text.out.find("Hausdorff (certified): ["), std::string::npos);
+        EXPECT_NE(text.out.find("chamfer-L2"), std::string::npos);
+        if (reference.empty())
+            reference = text.out;
+        EXPECT_EQ(text.out, reference) << threads;
     }
 }
 

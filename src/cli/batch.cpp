@@ -51,24 +51,28 @@ int compareCandidate(const Options& options, NearestSurfaceSearch& reference,
             const std::size_t samples = options.samples
                                             ? *options.samples
                                             : defaultSampleCount(reference.target(), mesh);
-            const SurfaceComparison comparison = compareSurfaces(reference, search, samples);
-            const bool written =
-                options.json ? writeSurfaceJsonReport(comparison, options.fileNames[0],
-                                                      candidate, stdout)
-                             : writeSurfaceTextReport(comparison, options.fileNames[0],
-                                                      candidate, stdout);
-            if (!written)
-                return -1;
-            return reportExceeded(exceededThresholds(options.thresholds, comparison), candidate)
-                       ? kExitThresholdExceeded
-                       : 0;
+            SurfaceOptions extra;
+            if (surfaceOptionsFor(options, reference.target(), mesh, extra, problem)) {
+                const SurfaceComparison comparison =
+                    compareSurfaces(reference, search, samples, extra);
+                const bool written =
+                    options.json ? writeSurfaceJsonReport(comparison, options.fileNames[0],
+                                                          candidate, stdout)
+                                 : writeSurfaceTextReport(comparison, options.fileNames[0],
+                                                          candidate, stdout);
+                if (!written)
+                    return -1;
+                return reportExceeded(exceededThresholds(options.thresholds, comparison), candidate)
+                           ? kExitThresholdExceeded
+                           : 0;
+            }
         }
     } catch (const std::bad_alloc&) {
         problem = "not enough memory for this mesh (and samples)";
     } catch (const std::length_error&) {
         problem = "not enough memory for this mesh (and samples)";
     }
-    std::fprintf(stderr, "meshqem: %s: %s\n", candidate.c_str(), problem.c_str());
+    std::fprintf(stderr, "meshqem: %s: %s\n", shownFileName(candidate), problem.c_str());
     return writeFailure(options, candidate, problem, stdout) ? kExitUnusableInput : -1;
 }
 
@@ -80,7 +84,7 @@ int runSurfaceBatch(const Options& options)
     const std::string& referenceName = options.fileNames[0];
     const std::string problem = loadSurfaceMesh(referenceName, reference);
     if (!problem.empty()) {
-        std::fprintf(stderr, "meshqem: %s: %s\n", referenceName.c_str(), problem.c_str());
+        std::fprintf(stderr, "meshqem: %s: %s\n", shownFileName(referenceName), problem.c_str());
         return kExitUnusableInput;
     }
     NearestSurfaceSearch search(reference);

@@ -9,6 +9,7 @@
 #include "cli/input.h"
 #include "cli/options.h"
 #include "geometry/mesh.h"
+#include "surface/surface_comparison.h"
 
 constexpr int kExitUnusableInput = 1;
 constexpr int kExitUsage = 2;
@@ -26,6 +27,13 @@ bool surfaceModeAccepts(const std::string& fileName, const Mesh& mesh);
 // The nearest-plane comparison: normalises both meshes (they are changed)
 // and prints the seven lines, or the JSON object with --json.
 int runPlaneMode(const Options& options, Mesh& first, Mesh& second);
+
+// The surface figures --hausdorff-error, --reconstruction and --tau ask for,
+// their lengths made absolute with the diagonal of the union of a and b's
+// boxes. False, with `problem` set, for an error bound too small for the
+// rounding of these meshes.
+bool surfaceOptionsFor(const Options& options, const Mesh& a, const Mesh& b,
+                       SurfaceOptions& extra, std::string& problem);
 
 // The point-to-surface comparison of the meshes as loaded (--surface).
 int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b);

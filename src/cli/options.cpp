@@ -1,10 +1,12 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <utility>
 #include <cmath>
 #include <cstdint>
+#include <system_error>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -32,6 +34,14 @@ const char kHelpText[] =
     "  --surface      point-to-surface distances instead of the nearest-plane sums\n"
     "  --samples N    with --surface: N area samples on each mesh (default 10 times\n"
     "                 the larger face count; 0 measures the vertices only)\n"
+    "  --hausdorff-error E   with --surface: also a certified interval [L, U] of the\n"
+    "                 Hausdorff distance in each direction, U - L <= E; E in the\n"
+    "                 meshes' units, or E% of the diagonal of the union box\n"
+    "  --reconstruction  with --surface: accuracy, completeness, Chamfer-L1/L2,\n"
+    "                 normal consistency, precision, recall and F-score (A the\n"
+    "                 reconstruction, B the reference), from the area samples\n"
+    "  --tau T,...    with --reconstruction: the F-score thresholds (each T or T%\n"
+    "                 of the diagonal; default 1%)\n"
     "  --threads N    use N threads (N >= 1), overriding OMP_NUM_THREADS\n"
     "  --             end of the options: what follows are file names\n"
     "\n"
@@ -69,6 +79,21 @@ Options usageError(std::string message)
     return options;
 }
 
+// "E" or "E%" with E a positive finite number.
+bool parseLength(const std::string& text, LengthOption& out)
+{
+    std::string number = text;
+    out.percent = !number.empty() && number.back() == '%';
+    if (out.percent)
+        number.pop_back();
+    const char* first = number.data();
+    const char* last = first + number.size();
+    if (first == last || *first == '+' || *first == '-' || std::isspace(static_cast<unsigned char>(*first)))
+        return false;
+    const auto [end, ec] = std::from_chars(first, last, out.value);
+    return ec == std::errc() && end == last && std::isfinite(out.value) && out.value > 0.0;
+}
+
 } // namespace
 
 Options parseOptions(int argc, char** argv)
@@ -101,6 +126,11 @@ Options parseOptions(int argc, char** argv)
         ->expected(1)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    std::string hausdorffError, taus;
+    bool reconstruction = false;
+    CLI::Option* errorOption = app.add_option("--hausdorff-error", hausdorffError);
+    CLI::Option* reconstructionFlag = app.add_flag("--reconstruction", reconstruction);
+    CLI::Option* tauOption = app.add_option("--tau", taus);
 
     try {
         app.parse(argc, argv);
@@ -166,6 +196,35 @@ Options parseOptions(int argc, char** argv)
             return usageError(error);
         thresholds.push_back(threshold);
     }
+    LengthOption error;
+    std::vector<LengthOption> tauList;
+    for (CLI::Option* option : {errorOption, reconstructionFlag, tauOption})
+        if (option->count() && !surfaceFlag->count())
+            return usageError(option->get_name() + " applies only with --surface");
+    if (errorOption->count() && !parseLength(hausdorffError, error))
+        return usageError("--hausdorff-error: expected a positive number, or a percentage "
+                          "such as 0.01%, got '" + hausdorffError + "'");
+    if (tauOption->count() && !reconstructionFlag->count())
+        return usageError("--tau applies only with --reconstruction");
+    if (tauOption->count()) {
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t comma = taus.find(',', start);
+            const std::string item = taus.substr(start, comma == std::string::npos
+                                                            ? std::string::npos
+                                                            : comma - start);
+            LengthOption tau;
+            if (!parseLength(item, tau))
+                return usageError("--tau: expected positive numbers or percentages separated "
+                                  "by commas, got '" + taus + "'");
+            tauList.push_back(tau);
+            if (comma == std::string::npos)
+                break;
+            start = comma + 1;
+        }
+    }
+    if (reconstructionFlag->count() && samplesOption->count() && samples == 0)
+        return usageError("--reconstruction needs area samples, so not --samples 0");
 
     Options options;
     if (files.size() < 2)
@@ -185,5 +244,9 @@ Options parseOptions(int argc, char** argv)
     if (samplesOption->count())
         options.samples = std::size_t(samples);
     options.threads = int(threads);
+    if (errorOption->count())
+        options.hausdorffError = error;
+    options.reconstruction = reconstruction;
+    options.taus = tauList;
     return options;
 }

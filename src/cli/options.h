@@ -16,6 +16,12 @@
 
 #include "report/exports.h"
 #include "report/thresholds.h"
+// A length on the command line: "0.5" in the meshes' units, or "0.5%" of
+// the diagonal of the union of both bounding boxes.
+struct LengthOption {
+    double value = 0;      // > 0 and finite
+    bool percent = false;  // value is a percentage of the diagonal
+};
 
 struct Options {
     enum class Action {
@@ -40,11 +46,16 @@ struct Options {
     std::vector<Threshold> thresholds;   // --fail-above, in command-line order
 
     bool batch() const { return action == Action::surface && fileNames.size() > 2; }
+    std::optional<LengthOption> hausdorffError;  // --hausdorff-error E[%]
+    bool reconstruction = false;                 // --reconstruction
+    std::vector<LengthOption> taus;              // --tau T[%],...; empty: 1 % of the diagonal
 };
 
 // The largest --samples accepted: every sample costs about 44 bytes.
 constexpr std::size_t kMaxSamples = 1000000000;
 
+// --hausdorff-error, --reconstruction and --tau need --surface; --tau needs
+// --reconstruction, which needs area samples (not --samples 0).
 // -h/--help and --version win wherever they appear (before `--`). Unknown
 // options, option values that are not numbers or out of range, --samples
 // without --surface, --color-range without an export that uses it, exports

@@ -35,6 +35,34 @@ bool reportExceeded(const std::vector<std::string>& exceeded, const std::string&
     return !exceeded.empty();
 }
 
+bool surfaceOptionsFor(const Options& options, const Mesh& a, const Mesh& b,
+                       SurfaceOptions& extra, std::string& problem)
+{
+    const double diagonal = surfaceDiagonal(a, b);
+    auto absolute = [diagonal](const LengthOption& length) {
+        return length.percent ? length.value / 100.0 * diagonal : length.value;
+    };
+    if (options.hausdorffError) {
+        extra.hausdorffError = absolute(*options.hausdorffError);
+        const double smallest = smallestHausdorffError(a, b);
+        if (!(extra.hausdorffError >= smallest)) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "--hausdorff-error: %g is below %g, the least error bound the "
+                          "rounding of these meshes leaves room for",
+                          extra.hausdorffError, smallest);
+            problem = text;
+            return false;
+        }
+    }
+    extra.reconstruction = options.reconstruction;
+    for (const LengthOption& tau : options.taus)
+        extra.taus.push_back(absolute(tau));
+    if (options.reconstruction && extra.taus.empty())
+        extra.taus.push_back(0.01 * diagonal);
+    return true;
+}
+
 int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
 {
     bool aUsable = surfaceModeAccepts(options.firstFileName, a);
@@ -48,9 +76,15 @@ int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
         return kExitUnusableInput;
     }
     const std::size_t samples = options.samples ? *options.samples : defaultSampleCount(a, b);
+    SurfaceOptions extra;
+    std::string problem;
+    if (!surfaceOptionsFor(options, a, b, extra, problem)) {
+        std::fprintf(stderr, "meshqem: %s\n", problem.c_str());
+        return kExitUsage;
+    }
     // Every vertex and every sample of each mesh is one query.
     progress::phase("comparing the surfaces", a.vertexCount() + b.vertexCount() + 2 * samples);
-    const SurfaceComparison comparison = compareSurfaces(a, b, samples);
+    const SurfaceComparison comparison = compareSurfaces(a, b, samples, extra);
     progress::idle();
     if (options.exports.any()) {
         std::string error;

@@ -54,6 +54,60 @@ Json surfaceDirection(const SurfaceDirection& d, double diagonal)
             {"max_relative", number(d.max / diagonal)}};
 }
 
+Json interval(const HausdorffInterval& h, double diagonal)
+{
+    return {{"lower", number(h.lower)},
+            {"upper", number(h.upper)},
+            {"lower_relative", number(h.lower / diagonal)},
+            {"upper_relative", number(h.upper / diagonal)},
+            {"witness", Json::array({h.witness.x, h.witness.y, h.witness.z})},
+            {"witness_distance", number(h.witnessDistance)},
+            {"converged", h.converged},
+            {"pieces", h.pieces},
+            {"points", h.points}};
+}
+
+Json hausdorff(const SurfaceComparison& c)
+{
+    if (!c.certified)
+        return {{"lower", c.hausdorffLower},
+                {"upper", nullptr},
+                {"lower_relative", number(c.hausdorffLower / c.diagonal)}};
+    const SurfaceComparison::Certified& h = *c.certified;
+    return {{"lower", number(h.lower)},
+            {"upper", number(h.upper)},
+            {"lower_relative", number(h.lower / c.diagonal)},
+            {"upper_relative", number(h.upper / c.diagonal)},
+            {"error_bound", h.maxError},
+            {"sampled_lower", c.hausdorffLower},
+            {"a_to_b_interval", interval(h.aToB, c.diagonal)},
+            {"b_to_a_interval", interval(h.bToA, c.diagonal)}};
+}
+
+Json defined(double value, const char* definition)
+{
+    return {{"value", number(value)}, {"definition", definition}};
+}
+
+Json reconstruction(const ReconstructionFigures& r, double diagonal)
+{
+    Json thresholds = Json::array();
+    for (const ThresholdFigures& t : r.thresholds)
+        thresholds.push_back({{"tau", t.tau},
+                              {"tau_relative", number(t.tau / diagonal)},
+                              {"precision", defined(t.precision, kPrecisionDefinition)},
+                              {"recall", defined(t.recall, kRecallDefinition)},
+                              {"f_score", defined(t.fScore, kFScoreDefinition)}});
+    return {{"reconstruction", "a"},
+            {"reference", "b"},
+            {"accuracy", defined(r.accuracy, kAccuracyDefinition)},
+            {"completeness", defined(r.completeness, kCompletenessDefinition)},
+            {"chamfer_l1", defined(r.chamferL1, kChamferL1Definition)},
+            {"chamfer_l2", defined(r.chamferL2, kChamferL2Definition)},
+            {"normal_consistency", defined(r.normalConsistency, kNormalConsistencyDefinition)},
+            {"thresholds", thresholds}};
+}
+
 } // namespace
 
 bool writeJsonReport(const Comparison& c, const std::string& firstFile,
@@ -87,11 +141,10 @@ bool writeSurfaceJsonReport(const SurfaceComparison& c, const std::string& fileA
         {"diagonal", c.diagonal},
         {"a_to_b", surfaceDirection(c.aToB, c.diagonal)},
         {"b_to_a", surfaceDirection(c.bToA, c.diagonal)},
-        {"hausdorff",
-         {{"lower", c.hausdorffLower},
-          {"upper", nullptr},
-          {"lower_relative", number(c.hausdorffLower / c.diagonal)}}},
+        {"hausdorff", hausdorff(c)},
     };
+    if (c.reconstruction)
+        report["reconstruction"] = reconstruction(*c.reconstruction, c.diagonal);
     return write(report, out);
 }
 

@@ -71,6 +71,48 @@ void directionLines(Writer& w, const char* title, const SurfaceDirection& d, dou
            d.max / diagonal);
 }
 
+void intervalLine(Writer& w, const char* title, const HausdorffInterval& h, double diagonal)
+{
+    w.line("  %s  [%.9g, %.9g]   [%.6g, %.6g] of the diagonal%s", title, h.lower, h.upper,
+           h.lower / diagonal, h.upper / diagonal,
+           h.converged ? "" : "   (not within the error bound)");
+    w.line("          witness (%.9g, %.9g, %.9g) at distance %.9g", h.witness.x, h.witness.y,
+           h.witness.z, h.witnessDistance);
+}
+
+void certifiedLines(Writer& w, const SurfaceComparison::Certified& h, double diagonal)
+{
+    w.line("%s", "");
+    w.line("Hausdorff (certified): [%.9g, %.9g]   [%.6g, %.6g] of the diagonal", h.lower,
+           h.upper, h.lower / diagonal, h.upper / diagonal);
+    w.line("  the exact Hausdorff distance over both whole surfaces lies in the interval,");
+    w.line("  rounding included; error bound %.6g (upper - lower <= it)", h.maxError);
+    intervalLine(w, "A -> B", h.aToB, diagonal);
+    intervalLine(w, "B -> A", h.bToA, diagonal);
+}
+
+void defined(Writer& w, const char* name, double value, const char* definition)
+{
+    w.line("  %-19s %14.6g   %s", name, value, definition);
+}
+
+void reconstructionLines(Writer& w, const ReconstructionFigures& r, double diagonal)
+{
+    w.line("%s", "");
+    w.line("Reconstruction figures: A the reconstruction, B the reference, from the area samples");
+    defined(w, "accuracy", r.accuracy, kAccuracyDefinition);
+    defined(w, "completeness", r.completeness, kCompletenessDefinition);
+    defined(w, "chamfer-L1", r.chamferL1, kChamferL1Definition);
+    defined(w, "chamfer-L2", r.chamferL2, kChamferL2Definition);
+    defined(w, "normal consistency", r.normalConsistency, kNormalConsistencyDefinition);
+    w.line("  precision: %s", kPrecisionDefinition);
+    w.line("  recall:    %s", kRecallDefinition);
+    w.line("  F-score:   %s", kFScoreDefinition);
+    for (const ThresholdFigures& t : r.thresholds)
+        w.line("  tau %-12.6g (%.6g of the diagonal)  precision %.6g  recall %.6g  F-score %.6g",
+               t.tau, t.tau / diagonal, t.precision, t.recall, t.fScore);
+}
+
 } // namespace
 
 bool writeSurfaceTextReport(const SurfaceComparison& c, const std::string& fileA,
@@ -93,5 +135,9 @@ bool writeSurfaceTextReport(const SurfaceComparison& c, const std::string& fileA
            c.hausdorffLower / c.diagonal);
     w.line("  the larger of the two one-sided maxima; the Hausdorff distance itself");
     w.line("  can be larger where the farthest point of a surface was not sampled");
+    if (c.certified)
+        certifiedLines(w, *c.certified, c.diagonal);
+    if (c.reconstruction)
+        reconstructionLines(w, *c.reconstruction, c.diagonal);
     return w.ok();
 }

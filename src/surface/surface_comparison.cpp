@@ -34,7 +34,9 @@ double unionDiagonal(const SurfaceMeshInfo& a, const SurfaceMeshInfo& b)
     return std::sqrt(squares);
 }
 
-SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t samples)
+// Leaves the area samples in `area` for the figures that need their points.
+SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t samples,
+                         AreaSamples& area)
 {
     SurfaceDirection direction;
     std::vector<double>& distances = direction.vertexDistances;
@@ -44,10 +46,10 @@ SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t
     direction.meshArea = meshArea(from);
     direction.max = direction.vertices.max;
 
-    AreaSamples area = sampleSurface(from, samples);
+    area = sampleSurface(from, samples);
     to.distances(area.points, direction.sampleDistances);
     direction.area = weightedStatistics(direction.sampleDistances, area.weights);
-    direction.sampleWeights = std::move(area.weights);
+    direction.sampleWeights = area.weights;
     if (direction.area.count > 0)
         direction.max = std::max(direction.max, direction.area.max);
     return direction;
@@ -55,14 +57,17 @@ SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t
 
 } // namespace
 
-SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples)
+double surfaceDiagonal(const Mesh& a, const Mesh& b) { return unionDiagonal(describe(a), describe(b)); }
+
+SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples,
+                                  const SurfaceOptions& options)
 {
     NearestSurfaceSearch searchA(a), searchB(b);
-    return compareSurfaces(searchA, searchB, samples);
+    return compareSurfaces(searchA, searchB, samples, options);
 }
 
 SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceSearch& searchB,
-                                  std::size_t samples)
+                                  std::size_t samples, const SurfaceOptions& options)
 {
     const Mesh& a = searchA.target();
     const Mesh& b = searchB.target();
@@ -71,8 +76,28 @@ SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceS
     comparison.b = describe(b);
     comparison.diagonal = unionDiagonal(comparison.a, comparison.b);
     comparison.samplesPerMesh = samples;
-    comparison.aToB = measure(a, searchB, samples);
-    comparison.bToA = measure(b, searchA, samples);
+    AreaSamples samplesA, samplesB;
+    comparison.aToB = measure(a, searchB, samples, samplesA);
+    comparison.bToA = measure(b, searchA, samples, samplesB);
+    const std::vector<double>& distancesA = comparison.aToB.sampleDistances;
+    const std::vector<double>& distancesB = comparison.bToA.sampleDistances;
     comparison.hausdorffLower = std::max(comparison.aToB.max, comparison.bToA.max);
+
+    if (options.reconstruction) {
+        const std::vector<double> agreementA = normalAgreement(a, samplesA, distancesA, searchB);
+        const std::vector<double> agreementB = normalAgreement(b, samplesB, distancesB, searchA);
+        comparison.reconstruction =
+            reconstructionFigures({samplesA, distancesA, agreementA},
+                                  {samplesB, distancesB, agreementB}, options.taus);
+    }
+    if (options.hausdorffError > 0.0) {
+        SurfaceComparison::Certified certified;
+        certified.maxError = options.hausdorffError;
+        certified.aToB = certifiedHausdorff(a, searchB, options.hausdorffError);
+        certified.bToA = certifiedHausdorff(b, searchA, options.hausdorffError);
+        certified.lower = std::max(certified.aToB.lower, certified.bToA.lower);
+        certified.upper = std::max(certified.aToB.upper, certified.bToA.upper);
+        comparison.certified = certified;
+    }
     return comparison;
 }

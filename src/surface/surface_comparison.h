@@ -5,9 +5,12 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "geometry/mesh.h"
+#include "surface/hausdorff.h"
+#include "surface/reconstruction.h"
 #include "surface/statistics.h"
 #include "surface/surface_search.h"
 
@@ -43,13 +46,35 @@ struct SurfaceComparison {
     // reached only if the farthest point of a surface happens to be sampled.
     double hausdorffLower = 0;
     std::size_t samplesPerMesh = 0;  // area samples placed on each mesh
+
+    // With SurfaceOptions::hausdorffError: the certified intervals of both
+    // directions and their maximum, the symmetric interval.
+    struct Certified {
+        double maxError = 0;  // E, absolute
+        HausdorffInterval aToB, bToA;
+        double lower = 0, upper = 0;
+    };
+    std::optional<Certified> certified;
+    // With SurfaceOptions::reconstruction.
+    std::optional<ReconstructionFigures> reconstruction;
 };
+
+// What compareSurfaces computes beyond the default figures.
+struct SurfaceOptions {
+    double hausdorffError = 0;      // > 0: the certified interval, U - L <= this
+    bool reconstruction = false;    // the reconstruction figures (needs samples)
+    std::vector<double> taus;       // their thresholds, absolute
+};
+
+// The diagonal of the union of both bounding boxes, as the report gives it.
+double surfaceDiagonal(const Mesh& a, const Mesh& b);
 
 // Both meshes must have at least one face and a positive area. `samples` area
 // samples are placed on each mesh (sampleSurface), 0 for vertices only.
 // Every figure is the same at any thread count.
-SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples);
+SurfaceComparison compareSurfaces(const Mesh& a, const Mesh& b, std::size_t samples,
+                                  const SurfaceOptions& options = {});
 // Same, with the searches over A and B given: each keeps its index, so a
 // reference compared with many candidates is indexed once.
 SurfaceComparison compareSurfaces(NearestSurfaceSearch& a, NearestSurfaceSearch& b,
-                                  std::size_t samples);
+                                  std::size_t samples, const SurfaceOptions& options = {});

@@ -81,6 +81,55 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
     forEachPacket(order, std::size_t(kMaxPacket), makeWorker, search);
 }
 
+// Why no face within the radius is missed: let T be a triangle with
+// dist(p, T) <= r. With best = fl(r r) >= r^2 (1 - ud), sqrt(best) >= r (1 -
+// 1.01 ud), and updateLimits forms the reach (s sqrt(best) + slack) (1 +
+// 2^-47), which, its three roundings included, is at least s r + e (slack
+// >= e): at least dist(P_f, s T) <= s dist(p, T) + e, the quantity R of
+// analysis 2 in kernels.h. From there analyses 3 to 5 apply as they are: the
+// box bound of T and of every node above it is within the limit, and so is
+// T's prism bound, so T's lane is in the mask leafBounds returns.
+void facesWithin(const SurfaceIndex& index, const Point3d& p, double radius,
+                 const SurfaceKernels& kernels, std::vector<std::uint32_t>& out,
+                 std::vector<StackEntry>& stack)
+{
+    SurfacePacket packet;
+    packet.count = 1;
+    setQuery(packet, 0, p, index.scale, index.diameter);
+    packet.best[0] = radius >= 0.0 ? radius * radius : HUGE_VAL;  // NaN admits every face
+    updateLimits(packet, 0, index.scale);
+    const float limit = packet.limit[0], reach = packet.reach[0];
+    const float x = packet.x[0], y = packet.y[0], z = packet.z[0];
+    const QueryBox point{{x, y, z}, {x, y, z}};
+
+    stack.clear();
+    stack.push_back({0, -HUGE_VALF});
+    while (!stack.empty()) {
+        const std::int32_t child = stack.back().child;
+        stack.pop_back();
+        if (child >= 0) {
+            const SurfaceNode& node = index.nodes[std::size_t(child)];
+            float lb2[kLanes];
+            for (unsigned mask = kernels.nodeBounds(node, point, limit, lb2); mask;
+                 mask &= mask - 1) {
+                const int j = __builtin_ctz(mask);
+                stack.push_back({node.child[j], lb2[j]});
+            }
+            continue;
+        }
+        const std::size_t leaf = std::size_t(~child);
+        float p2[kLanes];
+        const std::uint32_t* faces = &index.faces[leaf * kLanes];
+        for (unsigned mask = kernels.leafBounds(index.leaves[leaf], x, y, z, limit, reach, p2);
+             mask; mask &= mask - 1) {
+            const int j = __builtin_ctz(mask);
+            // A short leaf repeats its last triangle in the lanes after it.
+            if (j == 0 || faces[j] != faces[j - 1])
+                out.push_back(faces[j]);
+        }
+    }
+}
+
 } // namespace surface_index
 
 NearestSurfaceSearch::NearestSurfaceSearch(const Mesh& target, SearchMode mode)
@@ -90,7 +139,10 @@ NearestSurfaceSearch::NearestSurfaceSearch(const Mesh& target, SearchMode mode)
 
 void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::vector<double>& out)
 {
-    if (mode_ == SearchMode::exhaustive || !indexPaysOff(points.size(), target_.faces.size()) ||
+    // An index built already (prepareFacesWithin) is used for any batch: it
+    // gives the same bits, and small batches are many in a refinement.
+    if (mode_ == SearchMode::exhaustive ||
+        (!index_ && !indexPaysOff(points.size(), target_.faces.size())) ||
         !surface_index::indexableMesh(target_)) {
         surfaceDistancesExhaustive(points, target_, out);
         return;
@@ -102,4 +154,27 @@ void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::ve
             surface_index::buildSurfaceIndex(target_));
     surface_index::surfaceDistancesIndexed(*index_, target_, points, out,
                                            surface_index::surfaceKernelsFor(mode_));
+}
+
+void NearestSurfaceSearch::prepareFacesWithin()
+{
+    if (mode_ != SearchMode::exhaustive && !index_ && surface_index::indexableMesh(target_))
+        index_ = std::make_shared<const surface_index::SurfaceIndex>(
+            surface_index::buildSurfaceIndex(target_));
+}
+
+void NearestSurfaceSearch::facesWithin(const Point3d& p, double radius,
+                                       std::vector<std::uint32_t>& out) const
+{
+    out.clear();
+    if (index_ && surface_index::inSearchDomain(*index_, p)) {
+        thread_local std::vector<surface_index::StackEntry> stack;
+        surface_index::facesWithin(*index_, p, radius, surface_index::surfaceKernelsFor(mode_),
+                                   out, stack);
+        return;
+    }
+    // Without an index (or for a query outside its domain), every face.
+    out.resize(target_.faces.size());
+    for (std::size_t f = 0; f < out.size(); ++f)
+        out[f] = std::uint32_t(f);
 }

@@ -3,6 +3,7 @@
 // whatever the thread count or CPU.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,13 @@ public:
     // out[i] = the distance from points[i] to the surface of the target
     // (+infinity when it has no faces), with OpenMP threads.
     void distances(const std::vector<Point3d>& points, std::vector<double>& out);
+
+    // Every face T of the target whose exact distance from p is at most
+    // `radius` (and possibly others), each once, in no fixed order: out is
+    // cleared first. Without an index, every face. Safe to call from several
+    // threads once prepareFacesWithin has run.
+    void prepareFacesWithin();
+    void facesWithin(const Point3d& p, double radius, std::vector<std::uint32_t>& out) const;
 
     const Mesh& target() const { return target_; }
     // Whether an index has been built (on the first call that could use one).

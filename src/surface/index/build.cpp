@@ -109,12 +109,13 @@ public:
         // Every range the splits produce starts at a multiple of kLanes.
         const std::uint32_t leaves = (count_ + kLanes - 1) / kLanes;
         index_.leaves.resize(leaves);
+        index_.faces.resize(std::size_t(leaves) * kLanes);
         leafBoxes_.reset(new Box[leaves]);
 #pragma omp parallel for schedule(static)
         for (std::ptrdiff_t l = 0; l < std::ptrdiff_t(leaves); ++l) {
             std::uint32_t first = std::uint32_t(l) * kLanes;
             makeLeaf({first, std::min(first + kLanes, count_)}, index_.leaves[std::size_t(l)],
-                     leafBoxes_[std::size_t(l)]);
+                     leafBoxes_[std::size_t(l)], &index_.faces[std::size_t(l) * kLanes]);
         }
         index_.nodes.reserve(count_ / 32 + 1);
         Box root;
@@ -234,7 +235,7 @@ private:
     // outwards from the exact scaled corners (s c is exact in double), its
     // prism about the centre of the leaf's box, and the union box for the
     // parent lane (a min/max of floats, exact).
-    void makeLeaf(Range r, SurfaceLeaf& leaf, Box& box) const
+    void makeLeaf(Range r, SurfaceLeaf& leaf, Box& box, std::uint32_t* faces) const
     {
         for (int i = 0; i < 3; ++i)
             box.lo[i] = HUGE_VALF, box.hi[i] = -HUGE_VALF;
@@ -244,6 +245,7 @@ private:
             // Lanes past the last triangle repeat it.
             std::uint32_t at = std::min(r.first + std::uint32_t(j), r.second - 1);
             const Face& face = mesh_.faces[items_[at].face];
+            faces[j] = items_[at].face;
             double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
             for (int c = 0; c < 3; ++c) {
                 const Vector3& v = mesh_.corner(face, c);

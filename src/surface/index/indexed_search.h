@@ -27,4 +27,12 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
                              const std::vector<Point3d>& points, std::vector<double>& out,
                              const SurfaceKernels& kernels);
 
+// Appends to `out` the face of every triangle T of `mesh` (the mesh `index`
+// was built over) whose exact distance from p is at most `radius`, and
+// possibly of others, each face once; p must be inside the domain
+// (inSearchDomain). A radius that is not finite admits every face.
+void facesWithin(const SurfaceIndex& index, const Point3d& p, double radius,
+                 const SurfaceKernels& kernels, std::vector<std::uint32_t>& out,
+                 std::vector<StackEntry>& stack);
+
 } // namespace surface_index

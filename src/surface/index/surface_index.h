@@ -18,9 +18,9 @@
 // through the face and vertex arrays).
 //
 // Memory: a leaf takes 1056 bytes for 8 triangles and an 8-wide node 256
-// bytes for 8 children: about 137 bytes per triangle in all (132 in leaves,
-// 4 to 5 in nodes; the mesh itself takes 24 bytes per face and 12 per
-// vertex).
+// bytes for 8 children, and each lane keeps its face number (4 bytes): about
+// 141 bytes per triangle in all (132 in leaves, 4 in face numbers, 4 to 5 in
+// nodes; the mesh itself takes 24 bytes per face and 12 per vertex).
 #pragma once
 
 #include <cstddef>
@@ -79,6 +79,9 @@ struct alignas(32) SurfaceLeaf {
 struct SurfaceIndex {
     std::vector<SurfaceNode> nodes;  // nodes[0] is the root
     std::vector<SurfaceLeaf> leaves;
+    // faces[kLanes * l + j] is the mesh face of lane j of leaf l (repeated,
+    // like the lane, past a leaf's last triangle).
+    std::vector<std::uint32_t> faces;
     double scale = 1.0;              // s = 2^k
     // An upper bound on the scaled diameter of every triangle (4 times the
     // largest scaled coordinate magnitude).
@@ -86,7 +89,8 @@ struct SurfaceIndex {
 
     std::size_t bytes() const
     {
-        return nodes.size() * sizeof(SurfaceNode) + leaves.size() * sizeof(SurfaceLeaf);
+        return nodes.size() * sizeof(SurfaceNode) + leaves.size() * sizeof(SurfaceLeaf) +
+               faces.size() * sizeof(std::uint32_t);
     }
 };
 

@@ -1,0 +1,74 @@
+// Bounds on the exact Euclidean distance from a point to a triangle, sound
+// under rounding: what a certified Hausdorff interval is built from. The
+// routine (point_triangle.h) only approximates the real distance; these turn
+// its values, or an independent computation, into enclosures.
+//
+// ud = 2^-53. Every routine below is monotone in the direction it bounds,
+// and none returns NaN for finite input.
+#pragma once
+
+#include "geometry/mesh.h"
+#include "surface/point_triangle.h"
+
+// The largest coordinate magnitude of the mesh's vertices (0 without any).
+double largestCoordinate(const Mesh& mesh);
+
+// An upper bound on the diameter of every triangle of a mesh whose largest
+// coordinate magnitude is m: a triangle lies in [-m, m]^3, whose diagonal
+// 2 sqrt(3) m is below 4 m.
+inline double triangleDiameterBound(double m) { return 4.0 * m; }
+
+// An upper bound on the exact distance dist(p, T) from d = fl(sqrt(D(p, T))),
+// the correctly rounded root of the routine's value for a triangle T of
+// diameter at most `diameter`.
+//
+// The routine's lower error bound (index/kernels.h, analysis 1, proven for
+// every branch) is sqrt(D) >= (1 - 5 ud) dist - 9 ud diam(T) - 2^-535, and
+// sqrt(D) <= d (1 + ud), so
+//     dist <= (d (1 + ud) + 9 ud diam(T) + 2^-535) / (1 - 5 ud).
+// Computed here as (d + 2^-49 diameter + 2^-530)(1 + 2^-49): the scaling by
+// 2^-49 is exact (or underflows by 2^-1075, inside 2^-530), the two sums and
+// the product round down by at most (1 - ud)^3, and (1 - ud)^3 (1 + 16 ud)
+// >= 1 + 12.9 ud > (1 + ud) / (1 - 5 ud), 16 ud > 9 ud / (1 - 5 ud).
+inline double distanceAbove(double d, double diameter)
+{
+    return (d + diameter * 0x1p-49 + 0x1p-530) * (1.0 + 0x1p-49);
+}
+
+// x + y for x, y >= 0, rounded so that the result is not below the real sum:
+// fl(fl(x + y)(1 + 2^-50)) >= (x + y)(1 - ud)^2 (1 + 8 ud) > x + y.
+inline double addUp(double x, double y) { return (x + y) * (1.0 + 0x1p-50); }
+
+// x - y for x, y >= 0, rounded so that the result is not above the real
+// difference, and never below 0: fl(fl(x - y)(1 - 2^-50)) <= (x - y)(1 + ud)^2
+// (1 - 8 ud) < x - y when x > y.
+inline double subtractDown(double x, double y)
+{
+    const double r = (x - y) * (1.0 - 0x1p-50);
+    return r > 0.0 ? r : 0.0;
+}
+
+// A lower bound on the exact distance from p to the triangle (a, b, c),
+// computed independently of the routine, whose value can exceed the real
+// distance by more than rounding for slivers. For any vector n and every
+// point q of the triangle, n . (q - p) >= min_k n . (c_k - p) (a linear
+// function is least at a corner), and n . (q - p) <= |n| |q - p|, so
+//     dist(p, T) >= min_k n . (c_k - p) / |n|   when that is positive.
+// With n along p's approximate closest point minus p the bound is the
+// distance up to rounding; how good the approximation is affects only how
+// tight the bound is. The rounding of the evaluation is argued in the .cpp.
+double distanceBelow(const Point3d& p, const Vector3& a, const Vector3& b, const Vector3& c);
+
+// The closest point of the triangle (a, b, c) to p in double (Ericson,
+// Real-Time Collision Detection, 5.1.5; a degenerate triangle as its three
+// edges): an approximation, for directions and for reports.
+Point3d closestPointOnTriangle(const Point3d& p, const Vector3& a, const Vector3& b,
+                               const Vector3& c);
+
+// The point a + u (b - a) + v (c - a) for dyadic u, v >= 0 with u + v <= 1,
+// as computed in double, and its error bound: within
+// barycentricPointError(m) of the real point, m the largest coordinate
+// magnitude of a, b and c (argued in the .cpp).
+Point3d barycentricPoint(const Vector3& a, const Vector3& b, const Vector3& c, double u,
+                         double v);
+inline double barycentricPointError(double m) { return m * 0x1p-48 + 0x1p-1060; }

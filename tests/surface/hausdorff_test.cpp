@@ -1,0 +1,259 @@
+// The certified Hausdorff interval: cases with a known answer, a brute-force
+// subdivision of random small meshes, the radius query it is built on, and
+// the independence from the thread count.
+#include "surface/hausdorff.h"
+
+#include <gtest/gtest.h>
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "surface/distance_bounds.h"
+#include "surface/sampling.h"
+#include "surface/surface_comparison.h"
+#include "surface/surface_distance.h"
+#include "surface/triangle_cases.h"
+
+namespace {
+
+using triangle_cases::reference;
+
+Mesh withBox(Mesh mesh)
+{
+    mesh.bboxMin = mesh.bboxMax = mesh.vertices.at(0);
+    for (const Vector3& v : mesh.vertices) {
+        mesh.bboxMin = {std::min(mesh.bboxMin.x, v.x), std::min(mesh.bboxMin.y, v.y),
+                        std::min(mesh.bboxMin.z, v.z)};
+        mesh.bboxMax = {std::max(mesh.bboxMax.x, v.x), std::max(mesh.bboxMax.y, v.y),
+                        std::max(mesh.bboxMax.z, v.z)};
+    }
+    return mesh;
+}
+
+Face face(std::uint32_t a, std::uint32_t b, std::uint32_t c) { return {{a, b, c}, {0, 0, 0}}; }
+
+// The square [0, s]^2 at height z, split into n x n cells of two triangles.
+Mesh grid(float z, int n = 1, float s = 1.0f)
+{
+    Mesh mesh;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+            mesh.vertices.push_back({s * float(i) / float(n), s * float(j) / float(n), z});
+    auto at = [n](int i, int j) { return std::uint32_t(j * (n + 1) + i); };
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            mesh.faces.push_back(face(at(i, j), at(i + 1, j), at(i + 1, j + 1)));
+            mesh.faces.push_back(face(at(i, j), at(i + 1, j + 1), at(i, j + 1)));
+        }
+    return withBox(mesh);
+}
+
+HausdorffInterval interval(const Mesh& a, const Mesh& b, double error)
+{
+    NearestSurfaceSearch toB(b);
+    return certifiedHausdorff(a, toB, error);
+}
+
+// Two parallel squares: every point of either is exactly h from the other.
+// Heights that are not powers of two make the routine's values round, up or
+// down, so an upper bound without its margins falls below h on some of them.
+TEST(Hausdorff, ParallelSquaresGiveTheirSeparation)
+{
+    std::mt19937 rng(1);
+    std::uniform_real_distribution<float> height(0.01f, 3.0f);
+    for (int t = 0; t < 20; ++t) {
+        const float h = t == 0 ? 0.5f : height(rng);
+        const double error = 1e-6;
+        const Mesh a = grid(0, 1 + t % 3), b = grid(h, 2);
+        for (const HausdorffInterval& i : {interval(a, b, error), interval(b, a, error)}) {
+            EXPECT_LE(i.lower, double(h)) << h;
+            EXPECT_GE(i.upper, double(h)) << h;
+            EXPECT_LE(i.upper - i.lower, error);
+            EXPECT_TRUE(i.converged);
+        }
+    }
+}
+
+// A flat square against a copy bent into a roof along x = c, up to height H
+// there: d((x, y, 0), B) = min(H x / L1, H (1 - x) / L2), L1 = |(c, H)|,
+// L2 = |(1 - c, H)|, largest on the line x* = L1 / (L1 + L2), where it is
+// H / (L1 + L2): inside A's faces, away from every vertex, and no area
+// sample lies on that line.
+TEST(Hausdorff, RidgeInsideAFaceIsFoundWhereSamplesMissIt)
+{
+    const float c = 0.37f, H = 0.3f;
+    Mesh roof;
+    roof.vertices = {{0, 0, 0}, {c, 0, H}, {1, 0, 0}, {0, 1, 0}, {c, 1, H}, {1, 1, 0}};
+    roof.faces = {face(0, 1, 4), face(0, 4, 3), face(1, 2, 5), face(1, 5, 4)};
+    roof = withBox(roof);
+    const Mesh flat = grid(0);
+    const long double l1 = std::hypot((long double)c, (long double)H);
+    const long double l2 = std::hypot(1.0L - c, (long double)H);
+    const double ridge = double(H / (l1 + l2));
+
+    // Along a ridge the bounds meet only linearly in the size of the pieces
+    // (the nearest triangle changes across it), so a small error bound
+    // costs many pieces: 1e-4 keeps the test short.
+    const double error = 1e-4;
+    const HausdorffInterval i = interval(flat, roof, error);
+    EXPECT_LE(i.lower, ridge);
+    EXPECT_GE(i.upper, ridge);
+    EXPECT_LE(i.upper - i.lower, error);
+    EXPECT_NEAR(i.witness.x, double(l1 / (l1 + l2)), 1e-3);
+
+    const SurfaceComparison sampled = compareSurfaces(flat, roof, 200);
+    EXPECT_LT(sampled.aToB.max, ridge - 1e-5) << "the samples should miss the ridge";
+    EXPECT_GE(i.upper, sampled.aToB.max);
+}
+
+// Identical meshes: [0, <= E]; the witness is a point at distance 0.
+TEST(Hausdorff, IdenticalMeshesGiveZeroToTheErrorBound)
+{
+    const Mesh a = grid(0.25f, 4);
+    const HausdorffInterval i = interval(a, a, 1e-4);
+    EXPECT_EQ(i.lower, 0.0);
+    EXPECT_LE(i.upper, 1e-4);
+}
+
+// A mesh without vertices is at distance 0 from anything; a target without
+// faces is infinitely far. A point set (no faces) in A is measured by its
+// vertices, exactly.
+TEST(Hausdorff, EmptyAndPointSetCases)
+{
+    const Mesh square = grid(0);
+    Mesh empty;
+    HausdorffInterval i = interval(empty, square, 1e-3);
+    EXPECT_EQ(i.lower, 0.0);
+    EXPECT_EQ(i.upper, 0.0);
+    Mesh points;
+    points.vertices = {{0.5f, 0.5f, 2.0f}, {0.0f, 0.0f, -1.0f}};
+    points = withBox(points);
+    i = interval(square, points, 1e-3);
+    EXPECT_TRUE(std::isinf(i.lower) && std::isinf(i.upper));
+    i = interval(points, square, 1e-3);
+    EXPECT_LE(i.lower, 2.0);
+    EXPECT_GE(i.upper, 2.0);
+    EXPECT_LE(i.upper - i.lower, 1e-3);
+}
+
+Mesh randomMesh(std::mt19937& rng, int triangles, float offset)
+{
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    Mesh mesh;
+    for (int t = 0; t < triangles; ++t) {
+        const std::uint32_t base = std::uint32_t(mesh.vertices.size());
+        for (int k = 0; k < 3; ++k)
+            mesh.vertices.push_back({unit(rng), unit(rng), unit(rng) * 0.3f + offset});
+        if (t % 7 == 3)  // a degenerate one: a repeated corner
+            mesh.vertices.back() = mesh.vertices[base];
+        if (t % 7 == 5) {  // and a collinear one
+            const Vector3 &p = mesh.vertices[base], &q = mesh.vertices[base + 1];
+            mesh.vertices.back() = {0.5f * (p.x + q.x), 0.5f * (p.y + q.y), 0.5f * (p.z + q.z)};
+        }
+        mesh.faces.push_back(face(base, base + 1, base + 2));
+    }
+    mesh.vertices.push_back({unit(rng), unit(rng), offset - 0.2f});  // on no face
+    return withBox(mesh);
+}
+
+// The largest routine distance over a subdivision of every triangle of A into
+// pieces of side at most `step` (and A's vertices). The real supremum is
+// within `step` of it (the distance is 1-Lipschitz), so it must lie in
+// [L - step, U].
+double bruteForce(const Mesh& a, const Mesh& b, double step)
+{
+    double largest = 0.0;
+    for (const Vector3& v : a.vertices)
+        largest = std::max(largest, std::sqrt(nearestSurfaceDistanceSquared(toPoint3d(v), b)));
+    for (const Face& f : a.faces) {
+        const Vector3 &p = a.corner(f, 0), &q = a.corner(f, 1), &r = a.corner(f, 2);
+        const double side = std::max({std::hypot(q.x - p.x, q.y - p.y, q.z - p.z),
+                                      std::hypot(r.x - p.x, r.y - p.y, r.z - p.z),
+                                      std::hypot(r.x - q.x, r.y - q.y, r.z - q.z)});
+        const int n = std::max(1, int(std::ceil(side / step)));
+        for (int i = 0; i <= n; ++i)
+            for (int j = 0; i + j <= n; ++j) {
+                const Point3d x = barycentricPoint(p, q, r, double(i) / n, double(j) / n);
+                largest = std::max(largest, std::sqrt(nearestSurfaceDistanceSquared(x, b)));
+            }
+    }
+    return largest;
+}
+
+TEST(Hausdorff, AgreesWithBruteForceSubdivisionOfRandomMeshes)
+{
+    std::mt19937 rng(11);
+    for (int t = 0; t < 8; ++t) {
+        const Mesh a = randomMesh(rng, 6 + t, 0.0f), b = randomMesh(rng, 12 + 2 * t, 0.05f);
+        const double error = 4e-3, step = 4e-3;
+        for (int direction = 0; direction < 2; ++direction) {
+            const Mesh& from = direction ? b : a;
+            const Mesh& to = direction ? a : b;
+            const HausdorffInterval i = interval(from, to, error);
+            const double brute = bruteForce(from, to, step);
+            EXPECT_LE(brute, i.upper) << t << " " << direction;
+            EXPECT_GE(brute, i.lower - step * 1.01) << t << " " << direction;
+            EXPECT_LE(i.upper - i.lower, error);
+            EXPECT_LE(i.lower, i.witnessDistance);
+        }
+    }
+}
+
+// The interval, its witness and its work do not depend on the thread count.
+TEST(Hausdorff, SameResultAtAnyThreadCount)
+{
+    std::mt19937 rng(13);
+    const Mesh a = randomMesh(rng, 300, 0.0f), b = randomMesh(rng, 400, 0.1f);
+    const int saved = omp_get_max_threads();
+    std::vector<HausdorffInterval> results;
+    for (int threads : {1, 2, 3}) {
+        omp_set_num_threads(threads);
+        results.push_back(interval(a, b, 1e-4));
+    }
+    omp_set_num_threads(saved);
+    for (const HausdorffInterval& r : results) {
+        EXPECT_EQ(r.lower, results[0].lower);
+        EXPECT_EQ(r.upper, results[0].upper);
+        EXPECT_EQ(r.witness.x, results[0].witness.x);
+        EXPECT_EQ(r.pieces, results[0].pieces);
+        EXPECT_EQ(r.points, results[0].points);
+    }
+}
+
+// facesWithin returns every face whose exact distance is at most the radius,
+// at the boundary itself: the radius is the next double above a face's
+// exact distance (quad precision).
+TEST(Hausdorff, FacesWithinMissesNoFaceAtItsRadius)
+{
+    std::mt19937 rng(17);
+    const Mesh b = randomMesh(rng, 200, 0.0f);
+    NearestSurfaceSearch search(b);
+    search.prepareFacesWithin();
+    ASSERT_TRUE(search.indexed());
+    std::uniform_real_distribution<double> unit(-0.2, 1.2);
+    std::vector<std::uint32_t> found;
+    std::size_t missed = 0, returned = 0;
+    for (int q = 0; q < 300; ++q) {
+        const Point3d p{unit(rng), unit(rng), unit(rng) * 0.5};
+        const std::uint32_t f = std::uint32_t(q % int(b.faceCount()));
+        const Face& fa = b.faces[f];
+        const long double exact =
+            reference(p, b.corner(fa, 0), b.corner(fa, 1), b.corner(fa, 2)).distance;
+        double radius = double(exact);
+        if ((long double)radius < exact)
+            radius = std::nextafter(radius, HUGE_VAL);
+        search.facesWithin(p, radius, found);
+        missed += std::find(found.begin(), found.end(), f) == found.end();
+        returned += found.size();
+        std::sort(found.begin(), found.end());
+        ASSERT_TRUE(std::adjacent_find(found.begin(), found.end()) == found.end());
+    }
+    EXPECT_EQ(missed, 0u);
+    EXPECT_LT(returned, 300u * b.faceCount() / 2) << "the query should prune";
+}
+
+} // namespace
