@@ -289,9 +289,11 @@ bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error)
 }
 
 bool loadPlyMeshFromMemory(const char* data, std::size_t size, Mesh& mesh, std::string& error,
-                           p_ply_error_cb errorHandler)
+                           p_ply_error_cb errorHandler, p_ply_error_cb warningHandler)
 {
-    return load(ply_open_from_memory(data, size, errorHandler, 0, nullptr), mesh, error);
+    p_ply ply = ply_open_from_memory(data, size, errorHandler, 0, nullptr);
+    ply_set_warning_cb(ply, warningHandler);
+    return load(ply, mesh, error);
 }
 
 std::size_t countDegenerateFaces(const Mesh& mesh)

@@ -19,10 +19,12 @@
 // standard error).
 bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error);
 
-// Same, from `size` bytes in memory, with the reader's messages going to
-// `errorHandler` (the reader's default handler when null).
+// Same, from `size` bytes in memory, with the reader's errors going to
+// `errorHandler` and its warnings to `warningHandler` (the reader's default
+// handlers when null).
 bool loadPlyMeshFromMemory(const char* data, std::size_t size, Mesh& mesh, std::string& error,
-                           p_ply_error_cb errorHandler = nullptr);
+                           p_ply_error_cb errorHandler = nullptr,
+                           p_ply_error_cb warningHandler = nullptr);
 
 // Faces whose normal is (0, 0, 0): every point lies in their "plane".
 std::size_t countDegenerateFaces(const Mesh& mesh);

@@ -33,6 +33,7 @@ p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdat
     bool ok = false;
     try {
         ok = name && ply->file.load(name);
+        if (ok) ply->name = name;
     } catch (const std::bad_alloc&) {
         ok = false;
     }
@@ -58,6 +59,12 @@ p_ply ply_open_from_memory(const char* data, std::size_t size, p_ply_error_cb er
     ply->data = data;
     ply->size = data ? size : 0;
     return ply;
+}
+
+int ply_set_warning_cb(p_ply ply, p_ply_error_cb warning_cb) {
+    if (!ply) return 0;
+    ply->warning_cb = warning_cb ? warning_cb : ply_reader::default_warning_cb;
+    return 1;
 }
 
 int ply_get_ply_user_data(p_ply ply, void** pdata, long* idata) {
