@@ -15,6 +15,12 @@ void reportReaderError(p_ply, const char* message)
     std::fprintf(stderr, "RPly: %s\n", message);
 }
 
+void reportReaderWarning(p_ply, const char* message)
+{
+    progress::idle();
+    std::fprintf(stderr, "RPly: warning: %s\n", message);
+}
+
 } // namespace
 
 const char* shownFileName(const std::string& fileName)
@@ -27,8 +33,9 @@ bool readInput(const std::string& fileName, Mesh& mesh, std::string& error)
     progress::phase(std::string("reading ") + shownFileName(fileName));
     const bool loaded =
         fileName == kStandardInputName
-            ? loadPlyMeshFromDescriptor(STDIN_FILENO, mesh, error, reportReaderError)
-            : loadPlyMesh(fileName.c_str(), mesh, error, reportReaderError);
+            ? loadPlyMeshFromDescriptor(STDIN_FILENO, mesh, error, reportReaderError,
+                                        reportReaderWarning)
+            : loadPlyMesh(fileName.c_str(), mesh, error, reportReaderError, reportReaderWarning);
     progress::idle();
     return loaded;
 }

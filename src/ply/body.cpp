@@ -33,6 +33,17 @@ bool read_body(p_ply ply) {
                             : read_binary_element(cursor, element.ninstances, swap);
         if (!ok) return false;
     }
+    // Whitespace after the last ASCII value is how text files end; anything
+    // else is data no element declared: perhaps a truncated header count, or
+    // a second file appended. Still read, since many tools ignore it.
+    std::size_t trailing = cursor.left();
+    if (ply->mode == PLY_ASCII) {
+        const char* p = cursor.pos;
+        while (p < cursor.end && is_space(*p)) ++p;
+        trailing = p == cursor.end ? 0 : static_cast<std::size_t>(cursor.end - cursor.pos);
+    }
+    if (trailing > 0)
+        warn(ply, "%zu bytes after the last element were ignored", trailing);
     return true;
 }
 

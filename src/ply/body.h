@@ -11,8 +11,9 @@ namespace ply_reader {
 // each registered property in declared order: a scalar once (length 1, value
 // index 0); a list first with its length (value index -1), then once per
 // entry (value index 0, 1, ...). Elements without properties are passed over,
-// bytes after the last element are ignored. Returns false after reporting
-// the first problem or a handler's stop.
+// bytes after the last element are ignored with a warning that counts them
+// (none for an ASCII body followed by whitespace only). Returns false after
+// reporting the first problem or a handler's stop.
 bool read_body(p_ply ply);
 
 }  // namespace ply_reader

@@ -37,6 +37,28 @@ const TypeName* find_type(std::string_view name) {
     return nullptr;
 }
 
+// The keywords after the magic line; the first word of a line is matched
+// against them exactly. "ply" is not among them: it is only meaningful as the
+// first line, and free-text lines such as "PLY file written by ..." exist.
+constexpr const char* kKeywords[] = {"format",  "comment",  "obj_info",
+                                     "element", "property", "end_header"};
+
+// The keyword `word` spells in another case ("Element"), or null.
+const char* keyword_in_other_case(std::string_view word) {
+    for (const char* keyword : kKeywords) {
+        std::string_view k(keyword);
+        if (k.size() != word.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < k.size() && same; ++i) {
+            char c = word[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            same = c == k[i];
+        }
+        if (same) return keyword;
+    }
+    return nullptr;
+}
+
 // ---------------------------------------------------------------- lines
 
 struct HeaderLine {
@@ -298,6 +320,11 @@ bool read_header(p_ply ply) {
         const auto& w = line.words;
         if (w.empty() || w[0] == "comment" || w[0] == "obj_info") continue;
         if (w[0] == "format") {
+            if (!ply->elements.empty()) {
+                report(ply, "The format line in header line %zu comes after the first element",
+                       line.number);
+                return false;
+            }
             if (!parse_format(ply, line)) return false;
         } else if (w[0] == "element") {
             if (!parse_element(ply, line, names)) return false;
@@ -310,9 +337,22 @@ bool read_header(p_ply ply) {
                 return false;
             }
             break;
+        } else if (const char* keyword = keyword_in_other_case(w[0])) {
+            // Read as free text, "Element face 4" would silently drop the
+            // element. A comment keyword in another case loses nothing.
+            if (std::strcmp(keyword, "comment") != 0 && std::strcmp(keyword, "obj_info") != 0) {
+                report(ply, "The keyword '%s' in header line %zu must be written '%s'",
+                       shown(w[0]).c_str(), line.number, keyword);
+                return false;
+            }
+            warn(ply, "header line %zu: '%s' read as the keyword '%s'", line.number,
+                 shown(w[0]).c_str(), keyword);
+        } else {
+            // Free text: some exporters write lines such as "Created by
+            // Blender3D 247" without the comment keyword.
+            warn(ply, "header line %zu has no keyword and is read as a comment: '%s'",
+                 line.number, shown(w[0]).c_str());
         }
-        // Any other line is free text: some exporters write lines such as
-        // "Created by Blender3D 247" without the comment keyword.
     }
     if (ply->mode == PLY_DEFAULT) {
         report(ply, "Invalid file format: the header has no format line");

@@ -293,22 +293,32 @@ bool openFailed(Mesh& mesh, std::string& error)
 
 } // namespace
 
-bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error, p_ply_error_cb errorHandler)
+bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error, p_ply_error_cb errorHandler,
+                 p_ply_error_cb warningHandler)
 {
     p_ply ply = ply_open(fileName, errorHandler, 0, nullptr);
-    return ply ? load(ply, mesh, error) : openFailed(mesh, error);
+    if (!ply)
+        return openFailed(mesh, error);
+    ply_set_warning_cb(ply, warningHandler);
+    return load(ply, mesh, error);
 }
 
-bool loadPlyMeshFromDescriptor(int fd, Mesh& mesh, std::string& error, p_ply_error_cb errorHandler)
+bool loadPlyMeshFromDescriptor(int fd, Mesh& mesh, std::string& error, p_ply_error_cb errorHandler,
+                               p_ply_error_cb warningHandler)
 {
     p_ply ply = ply_open_fd(fd, errorHandler, 0, nullptr);
-    return ply ? load(ply, mesh, error) : openFailed(mesh, error);
+    if (!ply)
+        return openFailed(mesh, error);
+    ply_set_warning_cb(ply, warningHandler);
+    return load(ply, mesh, error);
 }
 
 bool loadPlyMeshFromMemory(const char* data, std::size_t size, Mesh& mesh, std::string& error,
-                           p_ply_error_cb errorHandler)
+                           p_ply_error_cb errorHandler, p_ply_error_cb warningHandler)
 {
-    return load(ply_open_from_memory(data, size, errorHandler, 0, nullptr), mesh, error);
+    p_ply ply = ply_open_from_memory(data, size, errorHandler, 0, nullptr);
+    ply_set_warning_cb(ply, warningHandler);
+    return load(ply, mesh, error);
 }
 
 std::size_t countDegenerateFaces(const Mesh& mesh)

@@ -18,19 +18,23 @@
 // coordinate that is not finite, ...), or to a general one when the reader
 // itself failed. In every case but a mesh problem the reader has already
 // reported through `errorHandler` (its default handler, "RPly: ..." on
-// standard error, when null).
+// standard error, when null); its warnings go to `warningHandler` ("RPly:
+// warning: ..." when null).
 bool loadPlyMesh(const char* fileName, Mesh& mesh, std::string& error,
-                 p_ply_error_cb errorHandler = nullptr);
+                 p_ply_error_cb errorHandler = nullptr, p_ply_error_cb warningHandler = nullptr);
 
 // Same, from what is left of an open descriptor such as standard input, read
 // to its end; the descriptor stays open.
 bool loadPlyMeshFromDescriptor(int fd, Mesh& mesh, std::string& error,
-                               p_ply_error_cb errorHandler = nullptr);
+                               p_ply_error_cb errorHandler = nullptr,
+                               p_ply_error_cb warningHandler = nullptr);
 
-// Same, from `size` bytes in memory, with the reader's messages going to
-// `errorHandler` (the reader's default handler when null).
+// Same, from `size` bytes in memory, with the reader's errors going to
+// `errorHandler` and its warnings to `warningHandler` (the reader's default
+// handlers when null).
 bool loadPlyMeshFromMemory(const char* data, std::size_t size, Mesh& mesh, std::string& error,
-                           p_ply_error_cb errorHandler = nullptr);
+                           p_ply_error_cb errorHandler = nullptr,
+                           p_ply_error_cb warningHandler = nullptr);
 
 // Faces whose normal is (0, 0, 0): every point lies in their "plane".
 std::size_t countDegenerateFaces(const Mesh& mesh);

@@ -28,15 +28,17 @@ p_ply make_ply(p_ply_error_cb error_cb, long idata, void* pdata) {
 }
 
 // Loads the bytes with `load` (a FileMap member call); on failure reports,
-// frees the reader and leaves the reason in errno.
+// frees the reader and leaves the reason in errno. `name` is how warnings
+// name the input.
 template <class Load>
-p_ply open_with(p_ply ply, Load load) {
+p_ply open_with(p_ply ply, const char* name, Load load) {
     if (!ply) return nullptr;
     bool ok = false;
     int reason = ENOMEM;
     try {
         ok = load(ply->file);
         reason = ply->file.error();
+        if (ok) ply->name = name;
     } catch (const std::bad_alloc&) {
         ok = false;
     }
@@ -62,12 +64,12 @@ p_ply ply_open(const char* name, p_ply_error_cb error_cb, long idata, void* pdat
         errno = EINVAL;
         return nullptr;
     }
-    return open_with(make_ply(error_cb, idata, pdata),
+    return open_with(make_ply(error_cb, idata, pdata), name,
                      [name](ply_reader::FileMap& file) { return file.load(name); });
 }
 
 p_ply ply_open_fd(int fd, p_ply_error_cb error_cb, long idata, void* pdata) {
-    return open_with(make_ply(error_cb, idata, pdata),
+    return open_with(make_ply(error_cb, idata, pdata), "standard input",
                      [fd](ply_reader::FileMap& file) { return file.load_descriptor(fd); });
 }
 
@@ -83,6 +85,12 @@ p_ply ply_open_from_memory(const char* data, std::size_t size, p_ply_error_cb er
     ply->data = data;
     ply->size = data ? size : 0;
     return ply;
+}
+
+int ply_set_warning_cb(p_ply ply, p_ply_error_cb warning_cb) {
+    if (!ply) return 0;
+    ply->warning_cb = warning_cb ? warning_cb : ply_reader::default_warning_cb;
+    return 1;
 }
 
 int ply_get_ply_user_data(p_ply ply, void** pdata, long* idata) {

@@ -15,8 +15,9 @@
 // Accepted input, beyond the obvious:
 // - Header: LF or CRLF line ends, blank lines, extra blanks between and after
 //   words, comment and obj_info lines anywhere, lines of any length, and
-//   lines that start with no keyword at all (free text some exporters write). The
-//   format line may follow comments; its version must be 1.0.
+//   lines that start with no keyword at all (free text some exporters write;
+//   each gets a warning naming its line). The format line may follow
+//   comments; its version must be 1.0.
 // - Binary data starts right after the end_header line's LF.
 // - List lengths must have an integer type (a float length type is a header
 //   error); negative lengths and lengths the rest of the file cannot hold are
@@ -26,7 +27,17 @@
 //   in their type's range ("7", "7.0", "7e0"; not "7.5"). Float properties take
 //   decimal numbers, nan and inf, rounded to the declared precision; values
 //   beyond it are errors, values below it round towards zero.
-// - Bytes after the last element are ignored.
+// - Bytes after the last element are ignored, with a warning giving their
+//   count (in an ASCII body, whitespace there is not counted).
+// - Keywords are lower case: a line whose first word is a keyword in another
+//   case ("Element face 4") is an error naming the line, except "Comment" and
+//   "Obj_info", which are read as comments with a warning. The format line
+//   must come before the first element.
+//
+// Warnings (input that is read, but perhaps not as its author meant: a header
+// line without a keyword, bytes after the last element) go to the warning
+// handler, by default printed as "RPly: warning: <file>: <message>\n" on
+// standard error.
 //
 // Body errors name the value: "Error reading 'x' of 'vertex' number 3: <why>"
 // or "Error reading value number 2 of 'vertex_indices' of 'face' number 7:
@@ -71,6 +82,10 @@ p_ply ply_open_fd(int fd, p_ply_error_cb error_cb, long idata, void* pdata);
 // Same as ply_open, over `size` bytes the caller keeps alive until ply_close.
 p_ply ply_open_from_memory(const char* data, std::size_t size, p_ply_error_cb error_cb,
                            long idata, void* pdata);
+
+// Sends the reader's warnings to `warning_cb` instead of the default handler
+// (null restores it). Call before ply_read_header. Returns 1; 0 for a null ply.
+int ply_set_warning_cb(p_ply ply, p_ply_error_cb warning_cb);
 
 // The user data given to ply_open.
 int ply_get_ply_user_data(p_ply ply, void** pdata, long* idata);

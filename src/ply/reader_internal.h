@@ -32,6 +32,8 @@ namespace ply_reader {
 
 // Prints "RPly: <message>\n" on standard error.
 void default_error_cb(p_ply ply, const char* message);
+// Prints "RPly: warning: <message>\n" on standard error.
+void default_warning_cb(p_ply ply, const char* message);
 
 }  // namespace ply_reader
 
@@ -40,6 +42,8 @@ struct t_ply_ {
     enum class State { opened, header_read, finished };
 
     p_ply_error_cb error_cb = ply_reader::default_error_cb;
+    p_ply_error_cb warning_cb = ply_reader::default_warning_cb;
+    std::string name;  // the file's name as given to ply_open; empty in memory
     long idata = 0;
     void* pdata = nullptr;
 
@@ -58,5 +62,10 @@ namespace ply_reader {
 
 // Formats a message and hands it to the reader's error handler.
 void report(p_ply ply, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Formats a message about something the reader accepts but the file's author
+// may not have meant, prefixes the file's name when it has one ("<name>: "),
+// and hands it to the reader's warning handler. Reading goes on.
+void warn(p_ply ply, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace ply_reader

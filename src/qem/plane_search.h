@@ -9,6 +9,7 @@
 #include "geometry/mesh.h"
 #include "qem/index/kernels.h"
 #include "qem/index/plane_index.h"
+#include "qem/plane_scan.h"
 #include "query/strategy.h"
 
 class NearestPlaneSearch {
@@ -17,11 +18,12 @@ public:
     explicit NearestPlaneSearch(const Mesh& target, SearchMode mode = searchModeFromEnvironment());
 
     // best[i] = nearestPlaneDistance(points[i], target) for every point,
-    // with OpenMP threads (OMP_NUM_THREADS is respected). Uses the plane-space
-    // index where it pays off and its error analysis applies (every
-    // coordinate and normal inside the domain of plane_index.h), and the
-    // exhaustive loop otherwise. The index is built on the first call that
-    // needs it and kept for the next ones.
+    // with OpenMP threads (OMP_NUM_THREADS is respected). Inside the domain
+    // of plane_index.h (every coordinate and normal), the plane-space index
+    // where the cost model of query/strategy.h says it pays off, otherwise the
+    // filtered exhaustive scan (plane_scan.h); outside it the exhaustive
+    // reference loop. The index is built on the first call that needs it and
+    // kept for the next ones.
     void distances(const std::vector<Vector3>& points, std::vector<float>& best);
 
     const Mesh& target() const { return target_; }
@@ -31,7 +33,7 @@ public:
 private:
     const Mesh& target_;
     SearchMode mode_;
-    bool targetInDomain_;
+    PlaneScanTarget scanTarget_;
     std::unique_ptr<PlaneIndex> index_;
 };
 

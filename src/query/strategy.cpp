@@ -1,5 +1,6 @@
 #include "query/strategy.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,4 +27,13 @@ SearchMode searchModeFromEnvironment()
 bool indexPaysOff(std::size_t queries, std::size_t faces)
 {
     return faces >= kMinIndexedFaces && queries >= kMinIndexedQueries;
+}
+
+bool indexPaysOff(std::size_t queries, std::size_t faces, const SearchCosts& costs)
+{
+    const double q = double(queries), f = double(faces);
+    const double scan = q * f * costs.scanPerPair;
+    const double index =
+        f * costs.buildPerFace + q * (costs.searchBase + costs.searchPerRootFace * std::sqrt(f));
+    return index < scan;
 }

@@ -40,6 +40,7 @@ std::ostream& operator<<(std::ostream& os, const Call& c) {
 
 struct Trace {
     std::vector<std::string> errors;
+    std::vector<std::string> warnings;
     std::vector<Call> calls;
     long abort_after = -1;  // handler returns 0 on this call
 };
@@ -48,6 +49,12 @@ void collect_error(p_ply ply, const char* message) {
     void* pdata = nullptr;
     ASSERT_TRUE(ply_get_ply_user_data(ply, &pdata, nullptr));
     static_cast<Trace*>(pdata)->errors.emplace_back(message);
+}
+
+void collect_warning(p_ply ply, const char* message) {
+    void* pdata = nullptr;
+    ASSERT_TRUE(ply_get_ply_user_data(ply, &pdata, nullptr));
+    static_cast<Trace*>(pdata)->warnings.emplace_back(message);
 }
 
 int record(p_ply_argument arg) {
@@ -78,6 +85,7 @@ bool read_all(const std::string& file, Trace& run) {
     std::vector<char> copy(file.begin(), file.end());
     p_ply ply = ply_open_from_memory(copy.empty() ? nullptr : copy.data(), copy.size(),
                                      collect_error, 0, &run);
+    ply_set_warning_cb(ply, collect_warning);
     bool ok = ply && ply_read_header(ply);
     for (p_ply_element e = ok ? ply_get_next_element(ply, nullptr) : nullptr; e;
          e = ply_get_next_element(ply, e)) {
@@ -321,6 +329,10 @@ TEST(PlyReader, TolerantAsciiLayout) {
     EXPECT_EQ(run.calls[3].value, 20);
     EXPECT_EQ(run.calls[5].length, 0);
     EXPECT_TRUE(std::isnan(run.calls[6].value));
+    EXPECT_EQ(run.warnings,
+              (std::vector<std::string>{
+                  "header line 6 has no keyword and is read as a comment: 'Created'",
+                  "13 bytes after the last element were ignored"}));
 }
 
 struct NumberCase {

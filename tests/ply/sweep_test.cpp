@@ -24,7 +24,7 @@ Result loadExact(const std::string& bytes, std::size_t size)
     std::vector<char> exact(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
     Mesh mesh;
     std::string error;
-    bool ok = loadPlyMeshFromMemory(exact.data(), exact.size(), mesh, error, ignoreError);
+    bool ok = loadPlyMeshFromMemory(exact.data(), exact.size(), mesh, error, ignoreError, ignoreError);
     return {ok, mesh.vertexCount(), mesh.faceCount(), error};
 }
 

@@ -53,6 +53,13 @@ void expectAllPathsExact(const Mesh& from, const Mesh& to, const std::string& na
             expectBits(expected, best, at + ", default path");
             if (!indexApplies(from, to))
                 return;
+            const PlaneScanTarget target = planeScanTarget(to);
+            for (bool portable : kernelChoices()) {
+                nearestPlaneDistancesScan(from.vertices, to, target, best,
+                                          portable ? portablePlaneScanKernel()
+                                                   : *avx2PlaneScanKernel());
+                expectBits(expected, best, at + (portable ? ", portable scan" : ", avx2 scan"));
+            }
             const PlaneIndex index = buildPlaneIndex(to);
             for (bool portable : kernelChoices()) {
                 nearestPlaneDistancesIndexed(index, to, from.vertices, best,
@@ -151,17 +158,18 @@ TEST(SearchPointToFace, SumMatchesExhaustiveLoop)
 TEST(NearestPlaneSearch, KeepsItsIndexAcrossPointSets)
 {
     std::mt19937 rng(29);
-    const Mesh to = torus(rng, 40, 20, 0, 30, 0.3f);
+    // Large enough for the cost model to choose the index.
+    const Mesh to = torus(rng, 100, 60, 0, 30, 0.3f);
     NearestPlaneSearch search(to, SearchMode::automatic);
     std::vector<float> best;
     for (int set = 0; set < 3; ++set) {
-        const Mesh from = pointsOnly(concat(inCube(rng, 300 + 100 * set, 0, 40),
+        const Mesh from = pointsOnly(concat(inCube(rng, 1300 + 100 * set, 0, 40),
                                             onFaces(rng, to, 200, 1e-3f)));
         search.distances(from.vertices, best);
         ASSERT_TRUE(search.indexed());
         expectBits(reference(from, to), best, "point set " + std::to_string(set));
     }
-    // A set too small for the index goes to the exhaustive loop, same bits.
+    // Once built, the index serves a set too small to pay for it; same bits.
     const Mesh few = pointsOnly(inCube(rng, 5, 0, 40));
     search.distances(few.vertices, best);
     expectBits(reference(few, to), best, "five points");
