@@ -28,8 +28,13 @@ AreaSamples draw(const Mesh& mesh, const OnetFrame& frame, std::size_t count,
 {
     std::vector<double> running(mesh.faceCount());
     double total = 0;
-    for (std::size_t f = 0; f < mesh.faceCount(); ++f)
-        running[f] = total += faceArea(mesh, mesh.faces[f]);
+    std::size_t lastWithArea = 0;
+    for (std::size_t f = 0; f < mesh.faceCount(); ++f) {
+        const double area = faceArea(mesh, mesh.faces[f]);
+        running[f] = total += area;
+        if (area > 0.0)
+            lastWithArea = f;
+    }
     AreaSamples samples;
     samples.points.reserve(count);
     samples.weights.assign(count, 1.0);
@@ -38,7 +43,8 @@ AreaSamples draw(const Mesh& mesh, const OnetFrame& frame, std::size_t count,
         const double target = uniform(random) * total;
         std::size_t f = std::size_t(std::upper_bound(running.begin(), running.end(), target) -
                                     running.begin());
-        f = std::min(f, running.size() - 1);  // target rounded up to the total
+        // u * total can round up to the total; zero-area faces are never drawn.
+        f = std::min(f, lastWithArea);
         const double s = std::sqrt(uniform(random)), r2 = uniform(random);
         const Face& face = mesh.faces[f];
         const Point3d a = inFrame(frame, mesh.corner(face, 0));

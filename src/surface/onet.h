@@ -26,6 +26,7 @@ OnetFrame onetFrame(const Mesh& reference);
 // in [0, 1) is (next 64-bit word >> 11) * 2^-53. A's samples are drawn
 // first, then B's from the same generator. For each point: u picks a face
 // by area (the first face whose running area sum exceeds u * total area,
+// or the last face with area when u * total rounds up to the total;
 // sums in double in face order), then r1, r2 place it at barycentric
 // (1 - sqrt(r1), sqrt(r1) (1 - r2), sqrt(r1) r2). Points are in the frame.
 // Every sample weighs 1. The draw runs on one thread.

@@ -134,3 +134,14 @@ TEST(Onet, KdTreeMatchesBruteForce)
         ASSERT_EQ(std::sqrt(dx * dx + dy * dy + dz * dz), best);
     }
 }
+
+// Faces of zero area are never drawn, wherever they sit in the face list.
+TEST(Onet, ZeroAreaFacesGetNoPoints)
+{
+    Mesh a = square(1.0f, 0.0f);
+    a.faces.insert(a.faces.begin(), face(0, 1, 1));
+    a.faces.push_back(face(2, 2, 2));
+    const OnetSamplePair samples = onetSamples(a, a, 20000, 1);
+    for (std::uint32_t f : samples.a.faces)
+        ASSERT_TRUE(f == 1 || f == 2) << f;
+}
