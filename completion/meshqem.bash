@@ -8,7 +8,7 @@ _meshqem()
 
     # Options that take a value: what may follow them.
     case $prev in
-        --samples | --threads | --hausdorff-error | --tau)
+        --samples | --threads | --hausdorff-error | --tau | --seed)
             return 0 # a number
             ;;
         --histogram | --color-range | --fail-above)
@@ -17,6 +17,10 @@ _meshqem()
         --per-vertex | --color-ply)
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
+            return 0
+            ;;
+        --protocol)
+            COMPREPLY=($(compgen -W "onet" -- "$cur"))
             return 0
             ;;
         # ---- New options that take a value go here. ----
@@ -29,7 +33,7 @@ _meshqem()
     done
     if [ "$i" -eq "$COMP_CWORD" ] && [[ $cur == -* ]]; then
         # Every option of `meshqem --help`, in its order.
-        local options="-h --help --version --json --surface --samples --hausdorff-error --reconstruction --tau --threads --per-vertex --color-ply --color-range --histogram --fail-above"
+        local options="-h --help --version --json --surface --samples --hausdorff-error --reconstruction --tau --protocol --seed --threads --per-vertex --color-ply --color-range --histogram --fail-above"
         # ---- New options go here (and in the man page). ----
         options+=" --"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

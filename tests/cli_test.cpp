@@ -352,7 +352,15 @@ TEST(Cli, UsageErrorsNameTheOption)
              {{"--surface", "--hausdorff-error", "inf", sphere, sphere}, "--hausdorff-error"},
              {{"--surface", "--hausdorff-error", "1e-300", sphere, sphere}, "least error bound"},
              {{"--surface", "--reconstruction", "--tau", "1,,2", sphere, sphere}, "--tau"},
-             {{"--surface", "--reconstruction", "--tau", "0.1,x", sphere, sphere}, "--tau"}}) {
+             {{"--surface", "--reconstruction", "--tau", "0.1,x", sphere, sphere}, "--tau"},
+             {{"--surface", "--protocol", "onet", sphere, sphere}, "--protocol applies only with --reconstruction"},
+             {{"--surface", "--reconstruction", "--protocol", "dtu", sphere, sphere}, "--protocol"},
+             {{"--surface", "--reconstruction", "--protocol", "onet", "--tau", "1", sphere, sphere}, "--tau does not apply"},
+             {{"--surface", "--reconstruction", "--protocol", "onet", sphere, sphere, sphere}, "one pair"},
+             {{"--surface", "--reconstruction", "--seed", "3", sphere, sphere}, "--seed applies only with --protocol"},
+             {{"--surface", "--reconstruction", "--protocol", "onet", "--seed", "-1", sphere, sphere}, "--seed"},
+             {{"--surface", "--reconstruction", "--protocol", "onet", "--seed", "1x", sphere, sphere}, "--seed"},
+             {{"--protocol", "onet", sphere, sphere}, "--protocol"}}) {
         Outcome run = runMeshqem(c.args);
         EXPECT_EQ(run.status, 2) << c.named;
         EXPECT_EQ(run.out, "");
@@ -523,6 +531,43 @@ TEST_F(CliSurface, JsonReportOfParallelSquares)
         EXPECT_TRUE(j["hausdorff"]["upper"].is_null());
         EXPECT_NE(run.out.find("\"max_relative\":0.3333333333333333"), std::string::npos);
     }
+}
+
+// Under the protocol the squares 0.5 apart stay 0.5 apart in B's frame (side
+// 1): an 'onet' block with the fixed thresholds and the seed, the same for
+// the same seed at 1 and 2 threads, and no figures from the surface distances.
+TEST_F(CliSurface, OnetProtocolInTheJson)
+{
+    std::vector<nlohmann::json> runs;
+    for (const char* threads : {"1", "2"}) {
+        Outcome run = runMeshqem({"--surface", "--json", "--samples", "20", "--threads", threads,
+                                  "--reconstruction", "--protocol", "onet", "--seed", "9", a, b});
+        ASSERT_EQ(run.status, 0) << run.err;
+        runs.push_back(nlohmann::json::parse(run.out));
+    }
+    EXPECT_EQ(runs[0], runs[1]);
+    const nlohmann::json& j = runs[0];
+    EXPECT_FALSE(j.contains("reconstruction"));
+    const nlohmann::json& r = j["onet"];
+    EXPECT_EQ(r["protocol"], "onet");
+    EXPECT_EQ(r["seed"], 9);
+    EXPECT_EQ(r["samples"], 100000);
+    EXPECT_NEAR(r["accuracy"]["value"].get<double>(), 0.5, 1e-4);
+    EXPECT_GE(r["accuracy"]["value"].get<double>(), 0.5 - 1e-15);
+    EXPECT_EQ(r["normal_consistency"]["value"], 1.0);
+    EXPECT_EQ(r["chamfer_l1"]["definition"], "(accuracy + completeness) / 2");
+    ASSERT_EQ(r["thresholds"].size(), 3u);
+    EXPECT_EQ(r["thresholds"][2]["tau"], 0.02);
+    EXPECT_EQ(r["thresholds"][2]["f_score"]["value"], 0.0);
+    Outcome other = runMeshqem({"--surface", "--json", "--samples", "20", "--reconstruction",
+                                "--protocol", "onet", "--seed", "10", a, b});
+    ASSERT_EQ(other.status, 0) << other.err;
+    EXPECT_NE(nlohmann::json::parse(other.out)["onet"]["accuracy"], r["accuracy"]);
+    Outcome text = runMeshqem({"--surface", "--samples", "20", "--reconstruction", "--protocol",
+                               "onet", a, b});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("Occupancy Networks protocol (seed 0)"), std::string::npos);
+    EXPECT_NE(text.out.find("nearest point of B's sample"), std::string::npos);
 }
 
 // The certified interval of two parallel squares 0.5 apart holds 0.5 and

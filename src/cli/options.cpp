@@ -42,6 +42,11 @@ const char kHelpText[] =
     "                 reconstruction, B the reference), from the area samples\n"
     "  --tau T,...    with --reconstruction: the F-score thresholds (each T or T%\n"
     "                 of the diagonal; default 1%)\n"
+    "  --protocol onet   with --reconstruction: the figures under the Occupancy\n"
+    "                 Networks protocol instead (both meshes in B's unit-cube frame,\n"
+    "                 100000 random points each, nearest sample point, F-score at\n"
+    "                 tau 0.01, 0.015, 0.02)\n"
+    "  --seed S       with --protocol: the seed of its random points (default 0)\n"
     "  --threads N    use N threads (N >= 1), overriding OMP_NUM_THREADS\n"
     "  --             end of the options: what follows are file names\n"
     "\n"
@@ -131,6 +136,9 @@ Options parseOptions(int argc, char** argv)
     CLI::Option* errorOption = app.add_option("--hausdorff-error", hausdorffError);
     CLI::Option* reconstructionFlag = app.add_flag("--reconstruction", reconstruction);
     CLI::Option* tauOption = app.add_option("--tau", taus);
+    std::string protocol, seedText;
+    CLI::Option* protocolOption = app.add_option("--protocol", protocol);
+    CLI::Option* seedOption = app.add_option("--seed", seedText);
 
     try {
         app.parse(argc, argv);
@@ -226,6 +234,29 @@ Options parseOptions(int argc, char** argv)
     if (reconstructionFlag->count() && samplesOption->count() && samples == 0)
         return usageError("--reconstruction needs area samples, so not --samples 0");
 
+    std::uint64_t seed = 0;
+    if (protocolOption->count()) {
+        if (protocol != "onet")
+            return usageError("--protocol: the only protocol is 'onet', got '" + protocol + "'");
+        if (!reconstructionFlag->count())
+            return usageError("--protocol applies only with --reconstruction");
+        if (tauOption->count())
+            return usageError("--tau does not apply with --protocol onet, whose thresholds are "
+                              "0.01, 0.015 and 0.02");
+        if (files.size() > 2)
+            return usageError("--protocol takes one pair of files, got " +
+                              std::to_string(files.size()));
+    }
+    if (seedOption->count()) {
+        if (!protocolOption->count())
+            return usageError("--seed applies only with --protocol");
+        auto [end, ec] =
+            std::from_chars(seedText.data(), seedText.data() + seedText.size(), seed);
+        if (ec != std::errc() || end != seedText.data() + seedText.size() || seedText.empty())
+            return usageError("--seed: expected a whole number from 0 to 2^64 - 1, got '" +
+                              seedText + "'");
+    }
+
     Options options;
     if (files.size() < 2)
         return options;  // notEnoughFiles
@@ -248,5 +279,7 @@ Options parseOptions(int argc, char** argv)
         options.hausdorffError = error;
     options.reconstruction = reconstruction;
     options.taus = tauList;
+    options.onet = protocolOption->count() > 0;
+    options.seed = seed;
     return options;
 }

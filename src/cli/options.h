@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,8 @@ struct Options {
     std::optional<LengthOption> hausdorffError;  // --hausdorff-error E[%]
     bool reconstruction = false;                 // --reconstruction
     std::vector<LengthOption> taus;              // --tau T[%],...; empty: 1 % of the diagonal
+    bool onet = false;                           // --protocol onet
+    std::uint64_t seed = 0;                      // --seed, for --protocol onet
 };
 
 // The largest --samples accepted: every sample costs about 44 bytes.
@@ -56,6 +59,9 @@ constexpr std::size_t kMaxSamples = 1000000000;
 
 // --hausdorff-error, --reconstruction and --tau need --surface; --tau needs
 // --reconstruction, which needs area samples (not --samples 0).
+// --protocol onet needs --reconstruction (it does not imply it) and one pair
+// of files, and replaces the reconstruction block, so it rejects --tau (its
+// thresholds are fixed); --seed needs --protocol.
 // -h/--help and --version win wherever they appear (before `--`). Unknown
 // options, option values that are not numbers or out of range, --samples
 // without --surface, --color-range without an export that uses it, exports

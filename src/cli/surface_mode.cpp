@@ -5,6 +5,7 @@
 #include "report/exports.h"
 #include "report/json_report.h"
 #include "report/surface_text.h"
+#include "surface/onet.h"
 #include "surface/sampling.h"
 #include "surface/surface_comparison.h"
 
@@ -55,10 +56,11 @@ bool surfaceOptionsFor(const Options& options, const Mesh& a, const Mesh& b,
             return false;
         }
     }
-    extra.reconstruction = options.reconstruction;
+    // The protocol replaces the figures from the surface distances.
+    extra.reconstruction = options.reconstruction && !options.onet;
     for (const LengthOption& tau : options.taus)
         extra.taus.push_back(absolute(tau));
-    if (options.reconstruction && extra.taus.empty())
+    if (extra.reconstruction && extra.taus.empty())
         extra.taus.push_back(0.01 * diagonal);
     return true;
 }
@@ -84,7 +86,11 @@ int runSurfaceMode(const Options& options, const Mesh& a, const Mesh& b)
     }
     // Every vertex and every sample of each mesh is one query.
     progress::phase("comparing the surfaces", a.vertexCount() + b.vertexCount() + 2 * samples);
-    const SurfaceComparison comparison = compareSurfaces(a, b, samples, extra);
+    SurfaceComparison comparison = compareSurfaces(a, b, samples, extra);
+    if (options.onet) {
+        comparison.onet = onetFigures(a, b, options.seed);
+        comparison.onetSeed = options.seed;
+    }
     progress::idle();
     if (options.exports.any()) {
         std::string error;

@@ -1,5 +1,7 @@
 #include "report/json_report.h"
 
+#include "surface/onet.h"
+
 #include <cmath>
 
 #include <nlohmann/json.hpp>
@@ -108,6 +110,29 @@ Json reconstruction(const ReconstructionFigures& r, double diagonal)
             {"thresholds", thresholds}};
 }
 
+Json onet(const ReconstructionFigures& r, std::uint64_t seed)
+{
+    Json thresholds = Json::array();
+    for (const ThresholdFigures& t : r.thresholds)
+        thresholds.push_back({{"tau", t.tau},
+                              {"precision", defined(t.precision, kOnetPrecisionDefinition)},
+                              {"recall", defined(t.recall, kOnetRecallDefinition)},
+                              {"f_score", defined(t.fScore, kOnetFScoreDefinition)}});
+    return {{"protocol", "onet"},
+            {"seed", Json(seed)},
+            {"samples", Json(std::uint64_t(kOnetSampleCount))},
+            {"frame", std::string(kOnetFrameDefinition)},
+            {"sampling", std::string(kOnetSamplingDefinition)},
+            {"reconstruction", "a"},
+            {"reference", "b"},
+            {"accuracy", defined(r.accuracy, kOnetAccuracyDefinition)},
+            {"completeness", defined(r.completeness, kOnetCompletenessDefinition)},
+            {"chamfer_l1", defined(r.chamferL1, kOnetChamferL1Definition)},
+            {"chamfer_l2", defined(r.chamferL2, kOnetChamferL2Definition)},
+            {"normal_consistency", defined(r.normalConsistency, kOnetNormalConsistencyDefinition)},
+            {"thresholds", thresholds}};
+}
+
 } // namespace
 
 bool writeJsonReport(const Comparison& c, const std::string& firstFile,
@@ -145,6 +170,8 @@ bool writeSurfaceJsonReport(const SurfaceComparison& c, const std::string& fileA
     };
     if (c.reconstruction)
         report["reconstruction"] = reconstruction(*c.reconstruction, c.diagonal);
+    if (c.onet)
+        report["onet"] = onet(*c.onet, c.onetSeed);
     return write(report, out);
 }
 

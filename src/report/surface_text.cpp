@@ -1,5 +1,7 @@
 #include "report/surface_text.h"
 
+#include "surface/onet.h"
+
 #include <cstdarg>
 
 namespace {
@@ -113,6 +115,26 @@ void reconstructionLines(Writer& w, const ReconstructionFigures& r, double diago
                t.tau, t.tau / diagonal, t.precision, t.recall, t.fScore);
 }
 
+void onetLines(Writer& w, const ReconstructionFigures& r, std::uint64_t seed)
+{
+    w.line("%s", "");
+    w.line("Reconstruction figures, Occupancy Networks protocol (seed %llu): A the "
+           "reconstruction, B the reference", static_cast<unsigned long long>(seed));
+    w.line("  frame:    %s", kOnetFrameDefinition);
+    w.line("  sampling: %s", kOnetSamplingDefinition);
+    defined(w, "accuracy", r.accuracy, kOnetAccuracyDefinition);
+    defined(w, "completeness", r.completeness, kOnetCompletenessDefinition);
+    defined(w, "chamfer-L1", r.chamferL1, kOnetChamferL1Definition);
+    defined(w, "chamfer-L2", r.chamferL2, kOnetChamferL2Definition);
+    defined(w, "normal consistency", r.normalConsistency, kOnetNormalConsistencyDefinition);
+    w.line("  precision: %s", kOnetPrecisionDefinition);
+    w.line("  recall:    %s", kOnetRecallDefinition);
+    w.line("  F-score:   %s", kOnetFScoreDefinition);
+    for (const ThresholdFigures& t : r.thresholds)
+        w.line("  tau %-12.6g  precision %.6g  recall %.6g  F-score %.6g", t.tau, t.precision,
+               t.recall, t.fScore);
+}
+
 } // namespace
 
 bool writeSurfaceTextReport(const SurfaceComparison& c, const std::string& fileA,
@@ -139,5 +161,7 @@ bool writeSurfaceTextReport(const SurfaceComparison& c, const std::string& fileA
         certifiedLines(w, *c.certified, c.diagonal);
     if (c.reconstruction)
         reconstructionLines(w, *c.reconstruction, c.diagonal);
+    if (c.onet)
+        onetLines(w, *c.onet, c.onetSeed);
     return w.ok();
 }

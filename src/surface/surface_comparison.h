@@ -57,6 +57,10 @@ struct SurfaceComparison {
     std::optional<Certified> certified;
     // With SurfaceOptions::reconstruction.
     std::optional<ReconstructionFigures> reconstruction;
+    // The same figures under the Occupancy Networks protocol (--protocol
+    // onet), in its normalised frame, with the seed they were drawn with.
+    std::optional<ReconstructionFigures> onet;
+    std::uint64_t onetSeed = 0;
 };
 
 // What compareSurfaces computes beyond the default figures.

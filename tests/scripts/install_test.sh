@@ -77,7 +77,7 @@ check_completion() {  # check_completion EXPECTED WORD...
     [ "$got" = "$expected" ] || fail "completing [$*]: expected [$expected], got [$got]"
 }
 check_completion "--surface " --su
-check_completion "--samples --surface " --s
+check_completion "--samples --seed --surface " --s
 check_completion "" --threads ""
 check_completion "B.PLY a.ply sub " ""
 check_completion "B.PLY a.ply sub " --json a.ply ""
