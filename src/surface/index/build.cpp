@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "query/partition.h"
 #include "surface/index/kernels.h"
 #include "surface/index/surface_index.h"
 
@@ -123,32 +124,18 @@ public:
     }
 
 private:
-    using Range = std::pair<std::uint32_t, std::uint32_t>;
+    using Range = query::ItemRange;
     struct Box {
         float lo[3], hi[3];
     };
 
-    // Where a range of more than kLanes items is split: at a multiple of
-    // kLanes from its start, so that leaves fill up.
-    static std::uint32_t splitPoint(Range r)
-    {
-        std::uint32_t size = r.second - r.first;
-        return r.first + kLanes * ((size + 2 * kLanes - 1) / (2 * kLanes));
-    }
+    static std::uint32_t splitPoint(Range r) { return query::splitPoint(r, kLanes); }
 
+    // Splits every range of the tree, down to leaves (query/partition.h).
     void partition(std::uint32_t first, std::uint32_t last)
     {
-        constexpr std::uint32_t kTaskSize = 1u << 14;
-        while (last - first > std::uint32_t(kLanes)) {
-            std::uint32_t mid = split({first, last});
-            if (last - mid >= kTaskSize) {
-#pragma omp task
-                partition(mid, last);
-            } else {
-                partition(mid, last);
-            }
-            last = mid;
-        }
+        query::partitionRanges(first, last, std::uint32_t(kLanes),
+                               [this](Range r) { return split(r); });
     }
 
     // Median split of a range on the widest axis of its keys (ties by axis
