@@ -56,25 +56,6 @@ std::vector<std::string> fields(const std::string& line)
     return result;
 }
 
-std::vector<double> vertexProperty(const std::string& path, const char* property)
-{
-    std::vector<double> values;
-    p_ply ply = ply_open(path.c_str(), nullptr, 0, nullptr);
-    EXPECT_TRUE(ply && ply_read_header(ply)) << path;
-    ply_set_read_cb(
-        ply, "vertex", property,
-        [](p_ply_argument argument) {
-            void* data = nullptr;
-            ply_get_argument_user_data(argument, &data, nullptr);
-            static_cast<std::vector<double>*>(data)->push_back(ply_get_argument_value(argument));
-            return 1;
-        },
-        &values, 0);
-    EXPECT_TRUE(ply_read(ply));
-    ply_close(ply);
-    return values;
-}
-
 Mesh load(const std::string& path)
 {
     Mesh mesh;
@@ -100,9 +81,10 @@ void expectColorPlyMatches(const std::string& prefix, const std::string& csv,
         ASSERT_EQ(written.faceCount(), input.faceCount());
         for (std::size_t f = 0; f < input.faceCount(); ++f)
             EXPECT_EQ(written.faces[f].vertices, input.faces[f].vertices);
-        const std::vector<double> quality = vertexProperty(path, "quality");
-        const std::vector<double> red = vertexProperty(path, "red"), green = vertexProperty(path, "green"),
-                                  blue = vertexProperty(path, "blue");
+        const std::vector<double> quality = test::readVertexProperty(path, "quality");
+        const std::vector<double> red = test::readVertexProperty(path, "red"),
+                                  green = test::readVertexProperty(path, "green"),
+                                  blue = test::readVertexProperty(path, "blue");
         ASSERT_EQ(quality.size(), input.vertexCount());
         for (std::size_t v = 0; v < input.vertexCount(); ++v, ++row) {
             const std::vector<std::string> f = fields(rows.at(row));
@@ -172,19 +154,7 @@ TEST(CliExports, PlaneDistancesAddUpToTheSums)
 }
 
 // Two parallel unit squares 0.5 apart: every distance is 0.5.
-class CliSquares : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        const std::vector<std::array<int, 3>> faces = {{0, 1, 2}, {0, 2, 3}};
-        a = dir.write("a.ply", test::encodePly({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, faces,
-                                               test::PlyFormat::ascii));
-        b = dir.write("b.ply", test::encodePly({{0, 0, 0.5f}, {1, 0, 0.5f}, {1, 1, 0.5f}, {0, 1, 0.5f}},
-                                               faces, test::PlyFormat::littleEndian));
-    }
-    test::TempDir dir;
-    std::string a, b;
-};
+class CliSquares : public test::ParallelSquares {};
 
 TEST_F(CliSquares, SurfaceExportsExactly)
 {
@@ -215,7 +185,8 @@ TEST_F(CliSquares, SurfaceExportsExactly)
               "mesh,lower,upper,vertices,area_share\n"
               "a,-1,-0.5,0,0\na,-0.5,0,0,0\na,0,0.5,0,0\na,0.5,1,4,1\n"
               "b,-1,-0.5,0,0\nb,-0.5,0,0,0\nb,0,0.5,0,0\nb,0.5,1,4,1\n");
-    EXPECT_EQ(vertexProperty(dir.path("r_a.ply"), "green"), std::vector<double>(4, rampColor(0.75).green));
+    EXPECT_EQ(test::readVertexProperty(dir.path("r_a.ply"), "green"),
+              std::vector<double>(4, rampColor(0.75).green));
 }
 
 // A file that cannot be written is an error naming it; it leaves nothing

@@ -424,19 +424,7 @@ TEST(Cli, JsonOfTheDefaultModeHasTheLinesValues)
 // Two parallel unit squares 0.5 apart: every distance, mean, root and
 // percentile is exactly 0.5, the spread 0, and the union box 1 x 1 x 0.5
 // has diagonal 1.5.
-class CliSurface : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        const std::vector<std::array<int, 3>> faces = {{0, 1, 2}, {0, 2, 3}};
-        a = dir.write("a.ply", test::encodePly({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, faces,
-                                               test::PlyFormat::ascii));
-        b = dir.write("b.ply", test::encodePly({{0, 0, 0.5f}, {1, 0, 0.5f}, {1, 1, 0.5f}, {0, 1, 0.5f}},
-                                               faces, test::PlyFormat::littleEndian));
-    }
-    test::TempDir dir;
-    std::string a, b;
-};
+class CliSurface : public test::ParallelSquares {};
 
 std::string directionText(const char* title, bool sampled)
 {

@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "geometry/mesh.h"
+#include "ply/reader.h"
 
 namespace test {
 
@@ -110,5 +113,43 @@ inline std::string readFile(const std::string& path)
 inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 inline const std::string kAssimpPly = "/usr/share/assimp/models/PLY/";
+
+// One vertex property of a PLY file, read back through the project's reader:
+// every value arrives as a double, which holds a float or a byte exactly.
+inline std::vector<double> readVertexProperty(const std::string& path, const char* property)
+{
+    std::vector<double> values;
+    p_ply ply = ply_open(path.c_str(), nullptr, 0, nullptr);
+    EXPECT_TRUE(ply && ply_read_header(ply)) << path;
+    ply_set_read_cb(
+        ply, "vertex", property,
+        [](p_ply_argument argument) {
+            void* data = nullptr;
+            ply_get_argument_user_data(argument, &data, nullptr);
+            static_cast<std::vector<double>*>(data)->push_back(ply_get_argument_value(argument));
+            return 1;
+        },
+        &values, 0);
+    EXPECT_TRUE(ply_read(ply));
+    ply_close(ply);
+    return values;
+}
+
+// Two parallel unit squares 0.5 apart (the first ASCII, the second binary):
+// every distance between them is 0.5 and the union box, 1 x 1 x 0.5, has
+// diagonal 1.5.
+class ParallelSquares : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::vector<std::array<int, 3>> faces = {{0, 1, 2}, {0, 2, 3}};
+        a = dir.write("a.ply", encodePly({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, faces,
+                                         PlyFormat::ascii));
+        b = dir.write("b.ply", encodePly({{0, 0, 0.5f}, {1, 0, 0.5f}, {1, 1, 0.5f}, {0, 1, 0.5f}},
+                                         faces, PlyFormat::littleEndian));
+    }
+    TempDir dir;
+    std::string a, b;
+};
 
 } // namespace test

@@ -15,27 +15,6 @@
 
 namespace {
 
-// The extra vertex properties of a PLY file, read back through the project's
-// reader: every value arrives as a double, which holds a float or a byte exactly.
-std::vector<double> readVertexProperty(const std::string& path, const char* property)
-{
-    std::vector<double> values;
-    p_ply ply = ply_open(path.c_str(), nullptr, 0, nullptr);
-    EXPECT_TRUE(ply && ply_read_header(ply));
-    ply_set_read_cb(
-        ply, "vertex", property,
-        [](p_ply_argument argument) {
-            void* data = nullptr;
-            ply_get_argument_user_data(argument, &data, nullptr);
-            static_cast<std::vector<double>*>(data)->push_back(ply_get_argument_value(argument));
-            return 1;
-        },
-        &values, 0);
-    EXPECT_TRUE(ply_read(ply));
-    ply_close(ply);
-    return values;
-}
-
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Values that a careless writer (text, wrong byte order, double rounding)
@@ -85,8 +64,8 @@ TEST(PlyWriter, ReadsBackBitForBitThroughTheProjectsReader)
     }
     ASSERT_EQ(back.faceCount(), 2u);
     EXPECT_EQ(back.faces[1].vertices, mesh.faces[1].vertices);
-    const std::vector<double> quality = readVertexProperty(path, "quality");
-    const std::vector<double> red = readVertexProperty(path, "red");
+    const std::vector<double> quality = test::readVertexProperty(path, "quality");
+    const std::vector<double> red = test::readVertexProperty(path, "red");
     ASSERT_EQ(quality.size(), 4u);
     for (std::size_t v = 0; v < 4; ++v) {
         EXPECT_TRUE(sameBits(float(quality[v]), properties[0].floats[v])) << v;
