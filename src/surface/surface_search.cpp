@@ -62,7 +62,7 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
         k = inside[k];
     struct Worker {
         std::vector<StackEntry> stack;
-        SurfacePacket packet;
+        SurfacePacket packet{};  // slots past a short packet's count are read, never used
     };
     auto makeWorker = [] {
         Worker worker;

@@ -251,11 +251,11 @@ private:
             leaf.loy[j] = flo[1], leaf.hiy[j] = fhi[1];
             leaf.loz[j] = flo[2], leaf.hiz[j] = fhi[2];
         }
-        const float c[3] = {box.lo[0] * 0.5f + box.hi[0] * 0.5f, box.lo[1] * 0.5f + box.hi[1] * 0.5f,
-                            box.lo[2] * 0.5f + box.hi[2] * 0.5f};
-        leaf.cx = c[0], leaf.cy = c[1], leaf.cz = c[2];
-        for (int k = 0; k < kLanes - 3; ++k)
+        for (int i = 0; i < 3; ++i)
+            leaf.blo[i] = box.lo[i], leaf.bhi[i] = box.hi[i];
+        for (int k = 0; k < kLanes - 6; ++k)
             leaf.unused[k] = 0.0f;
+        const float c[3] = {leafCentre(leaf, 0), leafCentre(leaf, 1), leafCentre(leaf, 2)};
         for (int j = 0; j < kLanes; ++j) {
             const D3* x = scaled[j];
             // The directions only decide how tight the prism is; the

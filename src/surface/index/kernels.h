@@ -103,6 +103,8 @@ namespace surface_index {
 // together: one traversal with bounds over their box, each leaf filtered for
 // each of them.
 constexpr int kMaxPacket = 16;
+// packetBounds reads the packet's arrays in blocks of 8.
+static_assert(kMaxPacket % 8 == 0 && kMaxPacket <= 32);
 
 struct SurfacePacket {
     float x[kMaxPacket], y[kMaxPacket], z[kMaxPacket];  // P_f, scaled float queries
@@ -111,6 +113,9 @@ struct SurfacePacket {
     double best[kMaxPacket];                            // out: the least D(p, T)
     float limit[kMaxPacket];                            // L of analysis 4
     float reach[kMaxPacket];                            // rho of analysis 5
+    // The leaf that seeded each query (already searched for it; -1 for none)
+    // and the leaf of its best triangle (meaningful once best is finite).
+    std::int32_t seedLeaf[kMaxPacket], bestLeaf[kMaxPacket];
     int count;
 };
 
@@ -147,6 +152,7 @@ inline void setQuery(SurfacePacket& packet, int q, const Point3d& p, double scal
     double e = std::fabs(P[0] - f[0]) + std::fabs(P[1] - f[1]) + std::fabs(P[2] - f[2]);
     packet.slack[q] = diameter * 0x1p-49 + e + 0x1p-300;
     packet.best[q] = HUGE_VAL;
+    packet.seedLeaf[q] = packet.bestLeaf[q] = -1;
     updateLimits(packet, q, scale);
 }
 
@@ -180,6 +186,13 @@ struct SurfaceKernels {
     // p2 is left as it was.
     unsigned (*leafBounds)(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
                            float reach, float* p2);
+    // The mask (bit q for query q) of the queries q in [first, last) of
+    // `packet` whose bound over the leaf's union box [blo, bhi] is <=
+    // packet.limit[q]: analysis 3 for a box of one point, and the union box
+    // holds the box of each of the leaf's triangles. A query it leaves out
+    // would have no lane in the mask of leafBounds either.
+    unsigned (*packetBounds)(const SurfaceLeaf& leaf, const SurfacePacket& packet, int first,
+                             int last);
     // Fills packet.best with nearestSurfaceDistanceSquared of each query
     // (slots set with setQuery).
     void (*searchPacket)(const SurfaceIndex& index, SurfacePacket& packet,

@@ -75,10 +75,6 @@ inline __m256 dot8(const float* ax, const float* ay, const float* az, __m256 vx,
 unsigned leafBoundsAvx2(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
                         float reach, float* p2)
 {
-    const float sx = x - leaf.cx, sy = y - leaf.cy, sz = z - leaf.cz;
-    float v1 = std::fabs(sx) + std::fabs(sy);
-    v1 = v1 + std::fabs(sz);
-    const __m256 plimit = _mm256_set1_ps(prismLimit(reach, v1));
     const __m256 px = _mm256_set1_ps(x), py = _mm256_set1_ps(y), pz = _mm256_set1_ps(z);
     __m256 gx = gap8(_mm256_load_ps(leaf.lox), _mm256_load_ps(leaf.hix), px, px);
     __m256 gy = gap8(_mm256_load_ps(leaf.loy), _mm256_load_ps(leaf.hiy), py, py);
@@ -88,6 +84,11 @@ unsigned leafBoundsAvx2(const SurfaceLeaf& leaf, float x, float y, float z, floa
     // Most leaves a packet reaches are beyond the limit of any one query.
     if (_mm256_testz_ps(inBox, inBox))
         return 0;
+    const float sx = x - leafCentre(leaf, 0), sy = y - leafCentre(leaf, 1),
+                sz = z - leafCentre(leaf, 2);
+    float v1 = std::fabs(sx) + std::fabs(sy);
+    v1 = v1 + std::fabs(sz);
+    const __m256 plimit = _mm256_set1_ps(prismLimit(reach, v1));
     const __m256 vx = _mm256_set1_ps(sx), vy = _mm256_set1_ps(sy), vz = _mm256_set1_ps(sz);
     const __m256 zero = _mm256_setzero_ps();
     __m256 t = dot8(leaf.nx, leaf.ny, leaf.nz, vx, vy, vz);
@@ -105,6 +106,24 @@ unsigned leafBoundsAvx2(const SurfaceLeaf& leaf, float x, float y, float z, floa
     return unsigned(_mm256_movemask_ps(ok));
 }
 
+unsigned packetBoundsAvx2(const SurfaceLeaf& leaf, const SurfacePacket& packet, int first,
+                          int last)
+{
+    const __m256 lox = _mm256_set1_ps(leaf.blo[0]), hix = _mm256_set1_ps(leaf.bhi[0]);
+    const __m256 loy = _mm256_set1_ps(leaf.blo[1]), hiy = _mm256_set1_ps(leaf.bhi[1]);
+    const __m256 loz = _mm256_set1_ps(leaf.blo[2]), hiz = _mm256_set1_ps(leaf.bhi[2]);
+    unsigned mask = 0;
+    for (int b = first & ~7; b < last; b += 8) {
+        const __m256 x = _mm256_loadu_ps(packet.x + b), y = _mm256_loadu_ps(packet.y + b),
+                     z = _mm256_loadu_ps(packet.z + b);
+        __m256 s = squaredSum8(gap8(lox, hix, x, x), gap8(loy, hiy, y, y), gap8(loz, hiz, z, z));
+        __m256 in = _mm256_cmp_ps(s, _mm256_loadu_ps(packet.limit + b), _CMP_LE_OQ);
+        mask |= unsigned(_mm256_movemask_ps(in)) << b;
+    }
+    // Slots outside [first, last) may hold anything.
+    return mask & ((2u << (last - 1)) - (1u << first));
+}
+
 struct Avx2 {
     static unsigned nodeBounds(const SurfaceNode& node, const QueryBox& box, float limit,
                                float* lb2)
@@ -115,6 +134,11 @@ struct Avx2 {
                                float reach, float* p2)
     {
         return leafBoundsAvx2(leaf, x, y, z, limit, reach, p2);
+    }
+    static unsigned packetBounds(const SurfaceLeaf& leaf, const SurfacePacket& packet, int first,
+                                 int last)
+    {
+        return packetBoundsAvx2(leaf, packet, first, last);
     }
 };
 
@@ -138,7 +162,8 @@ namespace surface_index {
 
 const SurfaceKernels* avx2SurfaceKernels()
 {
-    static const SurfaceKernels kernels{nodeBoundsAvx2, leafBoundsAvx2, searchPacketAvx2, "avx2"};
+    static const SurfaceKernels kernels{nodeBoundsAvx2, leafBoundsAvx2, packetBoundsAvx2,
+                                         searchPacketAvx2, "avx2"};
     static const bool supported = __builtin_cpu_supports("avx2");
     return supported ? &kernels : nullptr;
 }

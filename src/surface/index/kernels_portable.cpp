@@ -56,10 +56,6 @@ inline float dot3(float ax, float ay, float az, float vx, float vy, float vz)
 unsigned leafBoundsPortable(const SurfaceLeaf& leaf, float x, float y, float z, float limit,
                             float reach, float* p2)
 {
-    const float vx = x - leaf.cx, vy = y - leaf.cy, vz = z - leaf.cz;
-    float v1 = std::fabs(vx) + std::fabs(vy);
-    v1 = v1 + std::fabs(vz);
-    const float plimit = prismLimit(reach, v1);
     unsigned inBox = 0;
     for (int j = 0; j < kLanes; ++j) {
         float box = squaredSum(gap(leaf.lox[j], leaf.hix[j], x, x),
@@ -71,6 +67,11 @@ unsigned leafBoundsPortable(const SurfaceLeaf& leaf, float x, float y, float z, 
     // Most leaves a packet reaches are beyond the limit of any one query.
     if (!inBox)
         return 0;
+    const float vx = x - leafCentre(leaf, 0), vy = y - leafCentre(leaf, 1),
+                vz = z - leafCentre(leaf, 2);
+    float v1 = std::fabs(vx) + std::fabs(vy);
+    v1 = v1 + std::fabs(vz);
+    const float plimit = prismLimit(reach, v1);
     unsigned mask = 0;
     for (int j = 0; j < kLanes; ++j) {
         float t = dot3(leaf.nx[j], leaf.ny[j], leaf.nz[j], vx, vy, vz);
@@ -89,6 +90,20 @@ unsigned leafBoundsPortable(const SurfaceLeaf& leaf, float x, float y, float z, 
     return mask;
 }
 
+unsigned packetBoundsPortable(const SurfaceLeaf& leaf, const SurfacePacket& packet, int first,
+                              int last)
+{
+    unsigned mask = 0;
+    for (int q = first; q < last; ++q) {
+        const float x = packet.x[q], y = packet.y[q], z = packet.z[q];
+        float s = squaredSum(gap(leaf.blo[0], leaf.bhi[0], x, x), gap(leaf.blo[1], leaf.bhi[1], y, y),
+                             gap(leaf.blo[2], leaf.bhi[2], z, z));
+        if (s <= packet.limit[q])
+            mask |= 1u << q;
+    }
+    return mask;
+}
+
 struct Portable {
     static unsigned nodeBounds(const SurfaceNode& node, const QueryBox& box, float limit,
                                float* lb2)
@@ -99,6 +114,11 @@ struct Portable {
                                float reach, float* p2)
     {
         return leafBoundsPortable(leaf, x, y, z, limit, reach, p2);
+    }
+    static unsigned packetBounds(const SurfaceLeaf& leaf, const SurfacePacket& packet, int first,
+                                 int last)
+    {
+        return packetBoundsPortable(leaf, packet, first, last);
     }
 };
 
@@ -113,7 +133,7 @@ void searchPacketPortable(const SurfaceIndex& index, SurfacePacket& packet,
 const SurfaceKernels& portableSurfaceKernels()
 {
     static const SurfaceKernels kernels{nodeBoundsPortable, leafBoundsPortable,
-                                        searchPacketPortable, "portable"};
+                                        packetBoundsPortable, searchPacketPortable, "portable"};
     return kernels;
 }
 

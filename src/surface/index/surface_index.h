@@ -55,7 +55,8 @@ struct alignas(32) SurfaceNode {
 
 // Eight triangles, each with two filters in scaled space (kernels.h):
 // lane j's box holds s * (triangle j); and its prism: measured from the
-// leaf's reference point c, every point x of s * (triangle j) satisfies
+// leaf's reference point c (leafCentre: the centre of the union [blo, bhi]
+// of the eight boxes, which is also the parent lane's box), every point x of s * (triangle j) satisfies
 //     olo <= n . (x - c) <= ohi   and   m_e . (x - c) <= om_e,  e = 0, 1, 2,
 // exactly, for the stored float vectors n (the unit normal) and m_e (the
 // in-plane outward normal of edge e), or all of them zero for a triangle too
@@ -68,13 +69,20 @@ struct alignas(32) SurfaceLeaf {
     float lox[kLanes], hix[kLanes];
     float loy[kLanes], hiy[kLanes];
     float loz[kLanes], hiz[kLanes];
-    float cx, cy, cz, unused[kLanes - 3];
+    float blo[3], bhi[3], unused[kLanes - 6];
     float nx[kLanes], ny[kLanes], nz[kLanes];
     float olo[kLanes], ohi[kLanes];
     float mx[3][kLanes], my[3][kLanes], mz[3][kLanes];
     float om[3][kLanes];
     Vector3 corner[kLanes][3];
 };
+
+// The reference point c of a leaf's prisms, coordinate i: formed from the
+// union box in float by the build and by both kernel sets alike.
+inline float leafCentre(const SurfaceLeaf& leaf, int i)
+{
+    return leaf.blo[i] * 0.5f + leaf.bhi[i] * 0.5f;
+}
 
 struct SurfaceIndex {
     std::vector<SurfaceNode> nodes;  // nodes[0] is the root

@@ -8,7 +8,8 @@
 // K provides
 //   static unsigned nodeBounds(const SurfaceNode&, const QueryBox&, float limit, float* lb2);
 //   static unsigned leafBounds(const SurfaceLeaf&, float x, float y, float z, float limit,
-//                              float* lb2);
+//                              float reach, float* p2);
+//   static unsigned packetBounds(const SurfaceLeaf&, const SurfacePacket&, int first, int last);
 // as in SurfaceKernels (kernels.h).
 //
 // Why the result is the exhaustive minimum bit for bit: for a query inside the
@@ -49,9 +50,11 @@ constexpr float kAloneFactor = 4;
 
 // Measures query q against the triangles of `leaf` whose bounds are within its
 // limits, least prism bound first (an early small best shrinks the limits
-// below the other bounds); returns whether its best improved.
+// below the other bounds); returns whether its best improved. `leaf` is
+// index.leaves[id].
 template <class K>
-inline bool searchLeaf(const SurfaceLeaf& leaf, SurfacePacket& packet, int q, double scale)
+inline bool searchLeaf(const SurfaceLeaf& leaf, std::int32_t id, SurfacePacket& packet, int q,
+                       double scale)
 {
     float lb2[kLanes];
     unsigned mask = K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q], packet.limit[q],
@@ -67,6 +70,7 @@ inline bool searchLeaf(const SurfaceLeaf& leaf, SurfacePacket& packet, int q, do
         if (d < packet.best[q]) {
             packet.best[q] = d;
             updateLimits(packet, q, scale);
+            packet.bestLeaf[q] = id;
             improved = true;
         }
         mask &= ~(1u << j);
@@ -78,10 +82,20 @@ inline bool searchLeaf(const SurfaceLeaf& leaf, SurfacePacket& packet, int q, do
     return improved;
 }
 
-// A first candidate for query q: down from the root into the child whose box
-// is nearest to it, then its leaf. Any triangle measured is a valid best; this
-// one is usually close, which keeps the packet's limits, and so the part of
-// the tree the packet visits, small from the start.
+// First candidates for query q from one leaf, which the traversal then passes
+// over for q: searchLeaf measured every triangle of it that the limits did not
+// exclude, and the limits only shrink afterwards. Any triangle measured is a
+// valid best; a close one keeps the packet's limits, and so the part of the
+// tree the packet visits, small from the start.
+template <class K>
+inline void seed(const SurfaceIndex& index, SurfacePacket& packet, int q, std::int32_t leaf)
+{
+    packet.seedLeaf[q] = leaf;
+    searchLeaf<K>(index.leaves[std::size_t(leaf)], leaf, packet, q, index.scale);
+}
+
+// Seeds query q with the leaf reached from the root through the child whose
+// box is nearest to it at each level.
 template <class K>
 inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q)
 {
@@ -98,7 +112,7 @@ inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q)
                 j = k;
         child = node.child[j];
     }
-    searchLeaf<K>(index.leaves[std::size_t(~child)], packet, q, index.scale);
+    seed<K>(index, packet, q, ~child);
 }
 
 // The shared traversal of queries [first, last) of the packet, whose points
@@ -148,12 +162,18 @@ void traverse(const SurfaceIndex& index, SurfacePacket& packet, const QueryBox& 
             }
             continue;
         }
-        const SurfaceLeaf& leaf = index.leaves[std::size_t(~entry.child)];
+        const std::int32_t id = ~entry.child;
+        const SurfaceLeaf& leaf = index.leaves[std::size_t(id)];
+        // Each query's own bound over the leaf's box, which for a far query
+        // spares the eight triangle boxes; a query alone already has it in
+        // entry.lb2.
+        unsigned todo = last - first > 1 ? K::packetBounds(leaf, packet, first, last) : 1u << first;
         bool improved = false;
-        for (int q = first; q < last; ++q)
-            // The lane's bound holds for every query in the box.
-            if (!(entry.lb2 > packet.limit[q]))
-                improved |= searchLeaf<K>(leaf, packet, q, scale);
+        for (; todo; todo &= todo - 1) {
+            const int q = __builtin_ctz(todo);
+            if (id != packet.seedLeaf[q])
+                improved |= searchLeaf<K>(leaf, id, packet, q, scale);
+        }
         if (improved)
             maxLimit = largestLimit();
     }
@@ -172,23 +192,31 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
         box.lo[1] = std::min(box.lo[1], packet.y[q]), box.hi[1] = std::max(box.hi[1], packet.y[q]);
         box.lo[2] = std::min(box.lo[2], packet.z[q]), box.hi[2] = std::max(box.hi[2], packet.z[q]);
     }
-    for (int q = 0; q < packet.count; ++q)
-        descend<K>(index, packet, q);
+    // The two ends of the packet first, whose candidates tell how far the
+    // surface is.
+    const int last = packet.count - 1;
+    descend<K>(index, packet, 0);
+    if (last > 0)
+        descend<K>(index, packet, last);
     // When the first candidates are much nearer than the queries are apart
     // (meshes that nearly coincide), a shared box would reach subtrees none of
-    // its queries needs: each query then goes alone. Which way is taken only
-    // changes the work, never a result.
-    float maxLimit = packet.limit[0];
-    for (int q = 1; q < packet.count; ++q)
-        maxLimit = std::max(maxLimit, packet.limit[q]);
+    // its queries needs: each query then goes alone, in curve order, seeded
+    // with the leaf of its predecessor's nearest triangle (neighbours on the
+    // surface). Which way is taken and how a query is seeded only change the
+    // work, never a result.
+    const float maxLimit = std::max(packet.limit[0], packet.limit[last]);
     float extent2 = 0;
     for (int i = 0; i < 3; ++i)
         extent2 += (box.hi[i] - box.lo[i]) * (box.hi[i] - box.lo[i]);
     if (!(extent2 > kAloneFactor * maxLimit)) {
+        for (int q = 1; q < last; ++q)
+            descend<K>(index, packet, q);
         traverse<K>(index, packet, box, 0, packet.count, stack);
         return;
     }
     for (int q = 0; q < packet.count; ++q) {
+        if (q > 0 && q < last && packet.bestLeaf[q - 1] >= 0)
+            seed<K>(index, packet, q, packet.bestLeaf[q - 1]);
         const QueryBox point{{packet.x[q], packet.y[q], packet.z[q]},
                              {packet.x[q], packet.y[q], packet.z[q]}};
         traverse<K>(index, packet, point, q, q + 1, stack);

@@ -86,6 +86,20 @@ private:
                     return "leaf lane " + str(j) + " skipped at its own value " + str(d) +
                            " (prism bound " + str(p2[j]) + ", reach " + str(l.reach) + ")";
                 });
+                // The leaf's box, for the query in every slot of a packet
+                // and in one slot alone.
+                si::SurfacePacket packet{};
+                for (int s = 0; s < si::kMaxPacket; ++s) {
+                    si::setQuery(packet, s, p, index_.scale, index_.diameter);
+                    packet.best[s] = d;
+                    si::updateLimits(packet, s, index_.scale);
+                }
+                const int s = j % si::kMaxPacket;
+                fail(kernels_.packetBounds(leaf, packet, 0, si::kMaxPacket) !=
+                             (2u << (si::kMaxPacket - 1)) - 1u ||
+                         kernels_.packetBounds(leaf, packet, s, s + 1) != 1u << s,
+                     [&] { return "leaf box skips the query at lane " + str(j) + "'s value " +
+                                  str(d); });
                 least[q] = std::min(least[q], d);
                 ++checked;
             }
@@ -210,6 +224,16 @@ TEST(SurfaceKernels, Avx2MatchesPortableBitForBit)
         EXPECT_EQ(portable.leafBounds(leaf, x, y, z, limit, reach, a),
                   avx2->leafBounds(leaf, x, y, z, limit, reach, b));
         EXPECT_EQ(std::memcmp(a, b, sizeof a), 0) << trial;
+        si::SurfacePacket packet{};
+        for (int q = 0; q < si::kMaxPacket; ++q) {
+            packet.x[q] = x + d(rng) * 0.01f, packet.y[q] = y, packet.z[q] = z - d(rng) * 0.01f;
+            packet.limit[q] = l(rng);
+        }
+        const int first = int(rng() % si::kMaxPacket);
+        const int last = first + 1 + int(rng() % unsigned(si::kMaxPacket - first));
+        EXPECT_EQ(portable.packetBounds(leaf, packet, first, last),
+                  avx2->packetBounds(leaf, packet, first, last))
+            << trial;
     }
 }
 
