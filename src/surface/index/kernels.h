@@ -102,7 +102,7 @@ namespace surface_index {
 // Up to kMaxPacket queries, neighbours on a space-filling curve, searched
 // together: one traversal with bounds over their box, each leaf filtered for
 // each of them.
-constexpr int kMaxPacket = 16;
+constexpr int kMaxPacket = 32;
 // packetBounds reads the packet's arrays in blocks of 8.
 static_assert(kMaxPacket % 8 == 0 && kMaxPacket <= 32);
 

@@ -27,6 +27,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "surface/index/kernels.h"
@@ -43,6 +45,18 @@ inline void prefetch(const T* object, std::size_t bytes = sizeof(T))
 }
 
 constexpr std::size_t kLeafFilterBytes = offsetof(SurfaceLeaf, corner);
+
+// Writes a stack entry with one 8-byte store: written as two 4-byte fields,
+// the 8-byte loads that move and pop it cannot be forwarded from the stores
+// and stall.
+inline void store(StackEntry& entry, std::int32_t child, float bound)
+{
+    static_assert(sizeof(StackEntry) == 8 && offsetof(StackEntry, lb2) == 4);
+    std::uint32_t bits;
+    std::memcpy(&bits, &bound, sizeof bits);
+    const std::uint64_t both = std::uint64_t(std::uint32_t(child)) | std::uint64_t(bits) << 32;
+    std::memcpy(&entry, &both, sizeof both);
+}
 
 // A packet's queries go alone when the squared extent of their box exceeds
 // this many times their largest limit (a squared distance).
@@ -132,33 +146,41 @@ void traverse(const SurfaceIndex& index, SurfacePacket& packet, const QueryBox& 
     float maxLimit = largestLimit();
     const double scale = index.scale;
 
-    stack.clear();
-    stack.push_back({0, -HUGE_VALF});
-    while (!stack.empty()) {
-        const StackEntry entry = stack.back();
-        stack.pop_back();
+    // The stack is used through a pointer and a count, grown before a node
+    // could overflow it.
+    if (stack.size() < 8 * kLanes)
+        stack.resize(8 * kLanes);
+    StackEntry* entries = stack.data();
+    std::size_t top = 0;
+    entries[top++] = {0, -HUGE_VALF};
+    while (top > 0) {
+        const StackEntry entry = entries[--top];
         if (entry.lb2 > maxLimit)
             continue;
         if (entry.child >= 0) {
             const SurfaceNode& node = index.nodes[std::size_t(entry.child)];
             float lb2[kLanes];
             unsigned mask = K::nodeBounds(node, box, maxLimit, lb2);
+            if (top + kLanes > stack.size()) {
+                stack.resize(2 * stack.size());
+                entries = stack.data();
+            }
             // Pushed farthest first, so that the nearest child is next.
-            const std::size_t base = stack.size();
+            const std::size_t base = top;
             for (; mask; mask &= mask - 1) {
                 const int j = __builtin_ctz(mask);
-                const StackEntry e{node.child[j], lb2[j]};
-                if (e.child >= 0)
-                    prefetch(&index.nodes[std::size_t(e.child)]);
+                const std::int32_t child = node.child[j];
+                const float bound = lb2[j];
+                if (child >= 0)
+                    prefetch(&index.nodes[std::size_t(child)]);
                 else
-                    prefetch(&index.leaves[std::size_t(~e.child)], kLeafFilterBytes);
-                std::size_t at = stack.size();
-                stack.push_back(e);
-                while (at > base && stack[at - 1].lb2 < e.lb2) {
-                    stack[at] = stack[at - 1];
+                    prefetch(&index.leaves[std::size_t(~child)], kLeafFilterBytes);
+                std::size_t at = top++;
+                while (at > base && entries[at - 1].lb2 < bound) {
+                    entries[at] = entries[at - 1];
                     --at;
                 }
-                stack[at] = e;
+                store(entries[at], child, bound);
             }
             continue;
         }
