@@ -109,9 +109,12 @@ inline void seed(const SurfaceIndex& index, SurfacePacket& packet, int q, std::i
 }
 
 // Seeds query q with the leaf reached from the root through the child whose
-// box is nearest to it at each level.
+// box is nearest to it at each level, or, `byCentre`, whose box centre is:
+// for a query far from the surface, many boxes lie about as near as each
+// other (their bounds err by their thickness), and the centres tell better
+// which holds the foot of the query.
 template <class K>
-inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q)
+inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q, bool byCentre)
 {
     const QueryBox point{{packet.x[q], packet.y[q], packet.z[q]},
                          {packet.x[q], packet.y[q], packet.z[q]}};
@@ -119,7 +122,15 @@ inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q)
     while (child >= 0) {
         const SurfaceNode& node = index.nodes[std::size_t(child)];
         float lb2[kLanes];
-        K::nodeBounds(node, point, HUGE_VALF, lb2);
+        if (byCentre)
+            for (int k = 0; k < node.count; ++k) {
+                const float dx = node.lox[k] * 0.5f + node.hix[k] * 0.5f - packet.x[q];
+                const float dy = node.loy[k] * 0.5f + node.hiy[k] * 0.5f - packet.y[q];
+                const float dz = node.loz[k] * 0.5f + node.hiz[k] * 0.5f - packet.z[q];
+                lb2[k] = dx * dx + dy * dy + dz * dz;
+            }
+        else
+            K::nodeBounds(node, point, HUGE_VALF, lb2);
         int j = 0;
         for (int k = 1; k < node.count; ++k)
             if (lb2[k] < lb2[j])
@@ -217,9 +228,9 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
     // The two ends of the packet first, whose candidates tell how far the
     // surface is.
     const int last = packet.count - 1;
-    descend<K>(index, packet, 0);
+    descend<K>(index, packet, 0, false);
     if (last > 0)
-        descend<K>(index, packet, last);
+        descend<K>(index, packet, last, false);
     // When the first candidates are much nearer than the queries are apart
     // (meshes that nearly coincide), a shared box would reach subtrees none of
     // its queries needs: each query then goes alone, in curve order, seeded
@@ -232,7 +243,7 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
         extent2 += (box.hi[i] - box.lo[i]) * (box.hi[i] - box.lo[i]);
     if (!(extent2 > kAloneFactor * maxLimit)) {
         for (int q = 1; q < last; ++q)
-            descend<K>(index, packet, q);
+            descend<K>(index, packet, q, true);
         traverse<K>(index, packet, box, 0, packet.count, stack);
         return;
     }
