@@ -83,7 +83,9 @@ double cornerMaximum(const Context& c, const Piece& piece, std::uint32_t f, doub
 
 // `used` receives the triangle the bound came from (kNoHint for the
 // Lipschitz bound).
-double pieceUpper(const Context& c, const Piece& piece, double lower,
+// `keep`: a bound above it splits the piece whatever its value, so the
+// scan need not look for one beyond it.
+double pieceUpper(const Context& c, const Piece& piece, double lower, double keep,
                   std::vector<std::uint32_t>& candidates, std::uint32_t& used)
 {
     used = kNoHint;
@@ -147,10 +149,16 @@ double pieceUpper(const Context& c, const Piece& piece, double lower,
     // A triangle that settles the piece is within `lower` of every corner,
     // so the faces within that radius are tried first: far fewer than
     // within the Lipschitz bound. Only when none settles it does the wider
-    // scan look for the least bound to split on; a triangle that improves
-    // the best so far is within that best's bound of the first corner.
-    if (!(lower > 0.0 && lower < lipschitz && scan(lower)))
-        scan(std::min(lipschitz, bound));
+    // scan look for the least bound, and only as far as it matters: a
+    // triangle that improves the best so far is within that best's bound of
+    // the first corner, and one whose bound could keep the piece within
+    // `keep` of it. Either radius leaves the least bound as the full scan
+    // would find it whenever that bound keeps the piece.
+    if (!(lower > 0.0 && lower < lipschitz && scan(lower))) {
+        const double radius = std::min({lipschitz, bound, keep});
+        if (radius > lower)
+            scan(radius);
+    }
     if (!(bound < lipschitz))
         used = kNoHint;
     return std::min(lipschitz, bound);
@@ -465,18 +473,22 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             bounds.resize(active.size());
             used.resize(active.size());
             const std::ptrdiff_t count = std::ptrdiff_t(active.size());
+            // A piece whose bound is at most `target` is kept as it is.
+            const double target = lower + maxError - reserve;
 #pragma omp parallel
             {
                 std::vector<std::uint32_t> candidates;
 #pragma omp for schedule(dynamic, 16)
-                for (std::ptrdiff_t i = 0; i < count; ++i)
-                    bounds[std::size_t(i)] = pieceUpper(c, active[std::size_t(i)], lower,
-                                                        candidates, used[std::size_t(i)]);
+                for (std::ptrdiff_t i = 0; i < count; ++i) {
+                    const Piece& piece = active[std::size_t(i)];
+                    bounds[std::size_t(i)] =
+                        pieceUpper(c, piece, lower, piece.depth >= kMaxDepth ? HUGE_VAL : target,
+                                   candidates, used[std::size_t(i)]);
+                }
             }
             result.pieces += active.size();
 
             std::vector<Piece> split;
-            const double target = lower + maxError - reserve;
             for (std::size_t i = 0; i < active.size(); ++i) {
                 if (!(bounds[i] > lower)) {
                     upper = std::max(upper, bounds[i]);
