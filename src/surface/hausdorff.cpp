@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "query/morton.h"
 #include "surface/distance_bounds.h"
-#include "surface/sampling.h"
 
 namespace {
 
@@ -83,7 +83,9 @@ double cornerMaximum(const Context& c, const Piece& piece, std::uint32_t f, doub
 
 // `used` receives the triangle the bound came from (kNoHint for the
 // Lipschitz bound).
-double pieceUpper(const Context& c, const Piece& piece, double lower,
+// `keep`: a bound above it splits the piece whatever its value, so the
+// scan need not look for one beyond it.
+double pieceUpper(const Context& c, const Piece& piece, double lower, double keep,
                   std::vector<std::uint32_t>& candidates, std::uint32_t& used)
 {
     used = kNoHint;
@@ -109,15 +111,53 @@ double pieceUpper(const Context& c, const Piece& piece, double lower,
         if (!(bound > lower))
             return std::min(lipschitz, bound);
     }
-    c.toB.facesWithin(piece.p[0], lipschitz, candidates);
-    for (std::uint32_t f : candidates) {
-        const double m = cornerMaximum(c, piece, f, best);
-        if (!(m < best))
-            continue;
-        best = m;
-        bound = bounded(), used = f;
-        if (!(bound > lower))
-            break;
+    // Scans the faces within `radius` of the first corner, the one whose
+    // centroid is nearest the piece's first (it usually settles the piece
+    // at once); true once the bound is not above `lower`.
+    auto scan = [&](double radius) {
+        c.toB.facesWithin(piece.p[0], radius, candidates);
+        if (candidates.size() > 1) {
+            const Point3d centre{(piece.p[0].x + piece.p[1].x + piece.p[2].x) / 3,
+                                 (piece.p[0].y + piece.p[1].y + piece.p[2].y) / 3,
+                                 (piece.p[0].z + piece.p[1].z + piece.p[2].z) / 3};
+            std::size_t nearest = 0;
+            double least = HUGE_VAL;
+            for (std::size_t i = 0; i < candidates.size(); ++i) {
+                const Face& face = c.b.faces[candidates[i]];
+                const Vector3 &ta = c.b.corner(face, 0), &tb = c.b.corner(face, 1),
+                              &tc = c.b.corner(face, 2);
+                const Point3d middle{(double(ta.x) + tb.x + tc.x) / 3,
+                                     (double(ta.y) + tb.y + tc.y) / 3,
+                                     (double(ta.z) + tb.z + tc.z) / 3};
+                const double d2 = distanceSquaredOf(centre, middle);
+                if (d2 < least)
+                    least = d2, nearest = i;
+            }
+            std::swap(candidates[0], candidates[nearest]);
+        }
+        for (std::uint32_t f : candidates) {
+            const double m = cornerMaximum(c, piece, f, best);
+            if (!(m < best))
+                continue;
+            best = m;
+            bound = bounded(), used = f;
+            if (!(bound > lower))
+                return true;
+        }
+        return false;
+    };
+    // A triangle that settles the piece is within `lower` of every corner,
+    // so the faces within that radius are tried first: far fewer than
+    // within the Lipschitz bound. Only when none settles it does the wider
+    // scan look for the least bound, and only as far as it matters: a
+    // triangle that improves the best so far is within that best's bound of
+    // the first corner, and one whose bound could keep the piece within
+    // `keep` of it. Either radius leaves the least bound as the full scan
+    // would find it whenever that bound keeps the piece.
+    if (!(lower > 0.0 && lower < lipschitz && scan(lower))) {
+        const double radius = std::min({lipschitz, bound, keep});
+        if (radius > lower)
+            scan(radius);
     }
     if (!(bound < lipschitz))
         used = kNoHint;
@@ -160,6 +200,205 @@ Piece child(const Context& c, const Piece& parent, const double (&u)[3], const d
     return piece;
 }
 
+// Vertex distances not measured yet.
+constexpr double kUnknown = -1.0;
+
+// Measures the vertices of `which` not measured yet, in one batch, and
+// raises the lower bound to the largest (the first in `which` order among
+// equals, so the witness does not depend on threads). Returns how many were
+// measured.
+std::size_t measureVertices(const Context& c, const std::vector<std::uint32_t>& which,
+                            std::vector<double>& vertexDistance, double& lower,
+                            Point3d& witness)
+{
+    std::vector<std::uint32_t> fresh;
+    std::vector<Point3d> points;
+    for (std::uint32_t i : which)
+        if (vertexDistance[i] == kUnknown) {
+            vertexDistance[i] = 0.0;  // marks it taken, should it repeat
+            fresh.push_back(i);
+            points.push_back(toPoint3d(c.a.vertices[i]));
+        }
+    if (fresh.empty())
+        return 0;
+    std::vector<double> d;
+    c.toB.distances(points, d);
+    for (std::size_t k = 0; k < fresh.size(); ++k) {
+        vertexDistance[fresh[k]] = d[k];
+        if (d[k] > lower)
+            lower = d[k], witness = points[k];
+    }
+    return fresh.size();
+}
+
+// Groups of this many faces or fewer go to the pieces face by face.
+constexpr std::uint32_t kGroupLeaf = 4;
+
+// A group of A's faces: a range of the Morton order, its corners' box, and
+// its two halves (none for a group of at most kGroupLeaf faces).
+struct FaceGroup {
+    std::uint32_t first = 0, last = 0;
+    std::int32_t left = -1, right = -1;
+    float lo[3] = {}, hi[3] = {};
+    // The mean half diagonal of the boxes of the smallest groups beneath: a
+    // bound is at least that much above the representative's distance, so
+    // with the lower bound below it the halving settles nothing (meshes
+    // that nearly coincide) and the faces go straight to the pieces.
+    double leafReach = 0;
+    std::uint32_t leaves = 1;
+};
+
+// The levels measured before leafReach may stop the halving: their 2^6
+// representatives give the lower bound a fair start.
+constexpr std::uint32_t kSurveyDepth = 6;
+
+std::int32_t buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order,
+                         std::uint32_t first, std::uint32_t last, std::vector<FaceGroup>& groups)
+{
+    const std::int32_t at = std::int32_t(groups.size());
+    groups.emplace_back();
+    FaceGroup g;
+    g.first = first, g.last = last;
+    if (last - first <= kGroupLeaf) {
+        for (int i = 0; i < 3; ++i)
+            g.lo[i] = HUGE_VALF, g.hi[i] = -HUGE_VALF;
+        for (std::uint32_t k = first; k < last; ++k)
+            for (std::uint32_t v : a.faces[order[k]].vertices) {
+                const float x[3] = {a.vertices[v].x, a.vertices[v].y, a.vertices[v].z};
+                for (int i = 0; i < 3; ++i)
+                    g.lo[i] = std::min(g.lo[i], x[i]), g.hi[i] = std::max(g.hi[i], x[i]);
+            }
+        double diagonal2 = 0;
+        for (int i = 0; i < 3; ++i)
+            diagonal2 += (double(g.hi[i]) - g.lo[i]) * (double(g.hi[i]) - g.lo[i]);
+        g.leafReach = 0.5 * std::sqrt(diagonal2);
+    } else {
+        const std::uint32_t mid = first + (last - first) / 2;
+        g.left = buildGroups(a, order, first, mid, groups);
+        g.right = buildGroups(a, order, mid, last, groups);
+        const FaceGroup &l = groups[std::size_t(g.left)], &r = groups[std::size_t(g.right)];
+        for (int i = 0; i < 3; ++i)
+            g.lo[i] = std::min(l.lo[i], r.lo[i]), g.hi[i] = std::max(l.hi[i], r.hi[i]);
+        g.leaves = l.leaves + r.leaves;
+        g.leafReach = (l.leafReach * l.leaves + r.leafReach * r.leaves) / g.leaves;
+    }
+    groups[std::size_t(at)] = g;
+    return at;
+}
+
+// The box corner farthest from r.
+Point3d farthestCorner(const FaceGroup& g, const Point3d& r)
+{
+    const double p[3] = {r.x, r.y, r.z};
+    double q[3];
+    for (int i = 0; i < 3; ++i)
+        q[i] = p[i] - g.lo[i] > g.hi[i] - p[i] ? g.lo[i] : g.hi[i];
+    return {q[0], q[1], q[2]};
+}
+
+// Settles whole groups of A's faces by one vertex each before any piece is
+// formed: when the maximum is far above most distances (unaligned meshes),
+// most of A is dropped after a few thousand measurements instead of one per
+// vertex.
+//
+// Faces are taken in the Morton order of their centroids and halved, level
+// by level; a group is represented by a corner r of its middle face. For x
+// in the group, d(x, B) <= d(r, B) + |x - r|, and |x - r| is at most the
+// distance from r to the farthest corner q of the group's box (the box holds
+// the group's triangles, and a distance is convex), so
+//     U = d(r, B) + |q - r|
+// bounds the group, with distanceAbove and lengthAbove for the rounding (r
+// and q are exact floats). A group whose U is not above the lower bound is
+// dropped (its U still counts toward the upper bound); small groups that
+// stay go to `survivors`, face numbers in Morton order; the others are
+// halved (unless halving cannot pay: FaceGroup::leafReach). Every measured
+// vertex raises the lower bound and keeps its distance for the pieces.
+// Level by level, so the order of every batch and bound, and the result,
+// are the same at any thread count.
+std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, double& lower,
+                      Point3d& witness, double& upper, std::vector<std::uint32_t>& survivors)
+{
+    const Mesh& a = c.a;
+    if (a.faces.empty())
+        return 0;
+    std::vector<Vector3> centroids(a.faceCount());
+    for (std::size_t f = 0; f < a.faceCount(); ++f) {
+        const Face& face = a.faces[f];
+        const Vector3 &p = a.corner(face, 0), &q = a.corner(face, 1), &r = a.corner(face, 2);
+        // In double, which cannot overflow; the mean of floats is a float.
+        centroids[f] = {float((double(p.x) + q.x + r.x) / 3), float((double(p.y) + q.y + r.y) / 3),
+                        float((double(p.z) + q.z + r.z) / 3)};
+    }
+    const std::vector<std::uint32_t> order = mortonOrder(centroids);
+    std::vector<FaceGroup> groups;
+    groups.reserve(4 * a.faceCount() / kGroupLeaf + 1);
+    buildGroups(a, order, 0, std::uint32_t(order.size()), groups);
+
+    // A group is first tried with its parent's representative (measured
+    // already, so free), and gets its own only when that leaves it open.
+    struct Open {
+        std::int32_t group;
+        std::uint32_t inherited;  // the parent's representative
+    };
+    auto groupBound = [&](const FaceGroup& g, std::uint32_t representative) {
+        const Point3d r = toPoint3d(a.vertices[representative]);
+        return addUp(distanceAbove(vertexDistance[representative], c.diameterB),
+                     lengthAbove(r, farthestCorner(g, r)));
+    };
+    std::size_t measured = 0;
+    std::vector<Open> level, next;
+    std::vector<std::uint32_t> representatives;
+    level.push_back({0, 0});
+    bool root = true;
+    for (std::uint32_t depth = 0; !level.empty(); ++depth) {
+        // The groups the inherited bound does not settle measure their own.
+        std::vector<Open> open;
+        for (const Open& o : level) {
+            const FaceGroup& g = groups[std::size_t(o.group)];
+            if (!root) {
+                const double bound = groupBound(g, o.inherited);
+                if (!(bound > lower)) {
+                    upper = std::max(upper, bound);
+                    continue;
+                }
+            }
+            open.push_back(o);
+        }
+        root = false;
+        representatives.clear();
+        for (const Open& o : open) {
+            const FaceGroup& g = groups[std::size_t(o.group)];
+            representatives.push_back(
+                a.faces[order[g.first + (g.last - g.first) / 2]].vertices[0]);
+        }
+        measured += measureVertices(c, representatives, vertexDistance, lower, witness);
+
+        next.clear();
+        for (std::size_t k = 0; k < open.size(); ++k) {
+            const FaceGroup& g = groups[std::size_t(open[k].group)];
+            const double bound = groupBound(g, representatives[k]);
+            if (!(bound > lower)) {
+                upper = std::max(upper, bound);
+            } else if (g.left < 0 || (depth >= kSurveyDepth && lower < g.leafReach)) {
+                for (std::uint32_t f = g.first; f < g.last; ++f)
+                    survivors.push_back(order[f]);
+            } else {
+                next.push_back({g.left, representatives[k]});
+                next.push_back({g.right, representatives[k]});
+            }
+        }
+        level.swap(next);
+    }
+
+    // The pieces start from the distances of every corner.
+    std::vector<std::uint32_t> corners;
+    corners.reserve(3 * survivors.size());
+    for (std::uint32_t f : survivors)
+        for (std::uint32_t v : a.faces[f].vertices)
+            corners.push_back(v);
+    return measured + measureVertices(c, corners, vertexDistance, lower, witness);
+}
+
 } // namespace
 
 double smallestHausdorffError(const Mesh& a, const Mesh& b)
@@ -182,30 +421,33 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
                     barycentricPointError(largestCoordinate(a))};
     toB.prepareFacesWithin();
 
-    // Every vertex: the first lower bound, and the unreferenced ones' own
-    // upper bounds (a vertex is exact, so distanceAbove alone covers it).
-    std::vector<double> vertexDistance;
-    toB.distances(vertexPoints(a), vertexDistance);
-    result.points = vertexDistance.size();
+    // The unreferenced vertices are points of A on their own: each is
+    // measured, and its distance is its own upper bound (a vertex is exact,
+    // so distanceAbove alone covers it).
+    std::vector<double> vertexDistance(a.vertexCount(), kUnknown);
     double lower = -1.0, upper = 0.0;
     Point3d witness{};
-    for (std::size_t i = 0; i < vertexDistance.size(); ++i)
-        if (vertexDistance[i] > lower)
-            lower = vertexDistance[i], witness = toPoint3d(a.vertices[i]);
     {
         std::vector<bool> referenced(a.vertexCount(), false);
         for (const Face& face : a.faces)
             for (std::uint32_t index : face.vertices)
                 referenced[index] = true;
-        for (std::size_t i = 0; i < vertexDistance.size(); ++i)
+        std::vector<std::uint32_t> lone;
+        for (std::uint32_t i = 0; i < a.vertexCount(); ++i)
             if (!referenced[i])
-                upper = std::max(upper, distanceAbove(vertexDistance[i], c.diameterB));
+                lone.push_back(i);
+        result.points += measureVertices(c, lone, vertexDistance, lower, witness);
+        for (std::uint32_t i : lone)
+            upper = std::max(upper, distanceAbove(vertexDistance[i], c.diameterB));
     }
+    std::vector<std::uint32_t> survivors;
+    result.points += cullFaces(c, vertexDistance, lower, witness, upper, survivors);
 
-    std::vector<Piece> active(a.faceCount());
-    for (std::size_t f = 0; f < a.faceCount(); ++f) {
-        Piece& piece = active[f];
-        piece.face = std::uint32_t(f);
+    std::vector<Piece> active(survivors.size());
+    for (std::size_t i = 0; i < survivors.size(); ++i) {
+        const std::uint32_t f = survivors[i];
+        Piece& piece = active[i];
+        piece.face = f;
         piece.u[1] = 1.0, piece.v[2] = 1.0;
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t vertex = a.faces[f].vertices[std::size_t(k)];
@@ -231,18 +473,22 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             bounds.resize(active.size());
             used.resize(active.size());
             const std::ptrdiff_t count = std::ptrdiff_t(active.size());
+            // A piece whose bound is at most `target` is kept as it is.
+            const double target = lower + maxError - reserve;
 #pragma omp parallel
             {
                 std::vector<std::uint32_t> candidates;
 #pragma omp for schedule(dynamic, 16)
-                for (std::ptrdiff_t i = 0; i < count; ++i)
-                    bounds[std::size_t(i)] = pieceUpper(c, active[std::size_t(i)], lower,
-                                                        candidates, used[std::size_t(i)]);
+                for (std::ptrdiff_t i = 0; i < count; ++i) {
+                    const Piece& piece = active[std::size_t(i)];
+                    bounds[std::size_t(i)] =
+                        pieceUpper(c, piece, lower, piece.depth >= kMaxDepth ? HUGE_VAL : target,
+                                   candidates, used[std::size_t(i)]);
+                }
             }
             result.pieces += active.size();
 
             std::vector<Piece> split;
-            const double target = lower + maxError - reserve;
             for (std::size_t i = 0; i < active.size(); ++i) {
                 if (!(bounds[i] > lower)) {
                     upper = std::max(upper, bounds[i]);

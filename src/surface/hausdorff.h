@@ -16,6 +16,9 @@
 //   than the Lipschitz bound min_k (d(c_k, B) + the longest side from c_k);
 // - a piece whose upper bound is not above L is dropped; one within L + E is
 //   kept as it is; the others are split, level by level.
+// Before any piece, whole groups of A's faces are dropped on the distance of
+// one vertex each and the group's extent, so that on meshes far apart only
+// the faces near the maximum are measured corner by corner.
 // Every rounding is covered (distance_bounds.h): the upper bound is not below
 // the real supremum and the lower bound not above the real distance at a
 // real point of A near the witness. The pieces, their order and every

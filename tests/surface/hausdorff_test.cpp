@@ -203,6 +203,31 @@ TEST(Hausdorff, AgreesWithBruteForceSubdivisionOfRandomMeshes)
     }
 }
 
+// A bumpy ramp with a few spikes over a flat square that covers it: each
+// point's distance is its height, greatest at a vertex. Once the ramp's top
+// has raised the lower bound, its low end is dropped in whole groups of
+// faces, unmeasured, so a group bound that missed any part of its group
+// would drop a higher spike with it.
+TEST(Hausdorff, FacesDroppedInGroupsNeverHideAHigherSpike)
+{
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int t = 0; t < 12; ++t) {
+        Mesh a = grid(0, 40);
+        float highest = 0;
+        for (Vector3& v : a.vertices) {
+            v.z = 0.4f * v.x + 0.01f * unit(rng) + (unit(rng) < 0.005f ? 0.2f + 0.4f * unit(rng) : 0.0f);
+            highest = std::max(highest, v.z);
+        }
+        a = withBox(a);
+        const HausdorffInterval i = interval(a, grid(0), 1e-6);
+        EXPECT_LE(i.lower, double(highest)) << t;
+        EXPECT_GE(i.upper, double(highest)) << t;
+        EXPECT_LE(i.upper - i.lower, 1e-6) << t;
+        EXPECT_LT(i.points, a.vertexCount() / 2) << t << ": the groups settled nothing";
+    }
+}
+
 // The interval, its witness and its work do not depend on the thread count.
 TEST(Hausdorff, SameResultAtAnyThreadCount)
 {
