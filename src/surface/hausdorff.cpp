@@ -443,10 +443,11 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     std::vector<std::uint32_t> survivors;
     result.points += cullFaces(c, vertexDistance, lower, witness, upper, survivors);
 
-    std::vector<Piece> active(survivors.size());
-    for (std::size_t i = 0; i < survivors.size(); ++i) {
-        const std::uint32_t f = survivors[i];
-        Piece& piece = active[i];
+    // The first level's pieces are the survivors' faces, formed where they
+    // are bounded: most are settled at once, so only those kept or split
+    // are ever stored (and none is formed on one thread for all).
+    auto facePiece = [&](std::uint32_t f) {
+        Piece piece;
         piece.face = f;
         piece.u[1] = 1.0, piece.v[2] = 1.0;
         for (int k = 0; k < 3; ++k) {
@@ -454,7 +455,14 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             piece.p[k] = toPoint3d(a.vertices[vertex]);
             piece.d[k] = vertexDistance[vertex];
         }
-    }
+        return piece;
+    };
+    std::vector<Piece> active;
+    bool firstLevel = !survivors.empty();
+    auto levelSize = [&] { return firstLevel ? survivors.size() : active.size(); };
+    auto levelPiece = [&](std::size_t i) {
+        return firstLevel ? facePiece(survivors[i]) : active[i];
+    };
 
     // Pieces kept unsplit because their bound is within reach of the lower
     // one, with that bound.
@@ -469,10 +477,10 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     std::vector<std::uint32_t> scratch;
     double certified = 0.0;
     for (;;) {
-        while (!active.empty()) {
-            bounds.resize(active.size());
-            used.resize(active.size());
-            const std::ptrdiff_t count = std::ptrdiff_t(active.size());
+        while (levelSize() > 0) {
+            bounds.resize(levelSize());
+            used.resize(levelSize());
+            const std::ptrdiff_t count = std::ptrdiff_t(levelSize());
             // A piece whose bound is at most `target` is kept as it is.
             const double target = lower + maxError - reserve;
 #pragma omp parallel
@@ -480,26 +488,27 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
                 std::vector<std::uint32_t> candidates;
 #pragma omp for schedule(dynamic, 16)
                 for (std::ptrdiff_t i = 0; i < count; ++i) {
-                    const Piece& piece = active[std::size_t(i)];
+                    const Piece piece = levelPiece(std::size_t(i));
                     bounds[std::size_t(i)] =
                         pieceUpper(c, piece, lower, piece.depth >= kMaxDepth ? HUGE_VAL : target,
                                    candidates, used[std::size_t(i)]);
                 }
             }
-            result.pieces += active.size();
+            result.pieces += levelSize();
 
             std::vector<Piece> split;
-            for (std::size_t i = 0; i < active.size(); ++i) {
+            for (std::size_t i = 0; i < levelSize(); ++i) {
                 if (!(bounds[i] > lower)) {
                     upper = std::max(upper, bounds[i]);
-                } else if (bounds[i] <= target || active[i].depth >= kMaxDepth) {
-                    kept.push_back(active[i]);
+                } else if (bounds[i] <= target || levelPiece(i).depth >= kMaxDepth) {
+                    kept.push_back(levelPiece(i));
                     keptUpper.push_back(bounds[i]);
                 } else {
-                    split.push_back(active[i]);
+                    split.push_back(levelPiece(i));
                     split.back().hint = used[i];
                 }
             }
+            firstLevel = false;
 
             // Each split piece's three edge midpoints, evaluated in one batch.
             midPoints.clear();
