@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "geometry/box.h"
+#include "query/radix_sort.h"
 
 namespace {
 
@@ -17,33 +18,6 @@ std::uint64_t spreadBits(std::uint64_t x)
     x = (x | x << 4) & 0x10c30c30c30c30c3ULL;
     x = (x | x << 2) & 0x1249249249249249ULL;
     return x;
-}
-
-// Sorts by code with a least-significant-digit radix sort, 11 bits a pass
-// (6 passes cover the 63 bits). Each pass is stable, so equal codes keep
-// their order: the result is that of sorting (code, index) pairs from index
-// order, in linear time.
-void radixSort(std::vector<std::pair<std::uint64_t, std::uint32_t>>& keyed)
-{
-    constexpr int kBits = 11, kPasses = 6;
-    constexpr std::size_t kBuckets = std::size_t(1) << kBits;
-    std::vector<std::size_t> counts(kPasses * kBuckets, 0);
-    for (const auto& k : keyed)
-        for (int pass = 0; pass < kPasses; ++pass)
-            ++counts[std::size_t(pass) * kBuckets + (k.first >> (kBits * pass) & (kBuckets - 1))];
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> other(keyed.size());
-    for (int pass = 0; pass < kPasses; ++pass) {
-        std::size_t* count = &counts[std::size_t(pass) * kBuckets];
-        // A digit every code shares moves nothing.
-        if (std::find(count, count + kBuckets, keyed.size()) != count + kBuckets)
-            continue;
-        std::size_t start = 0;
-        for (std::size_t b = 0; b < kBuckets; ++b)
-            start += std::exchange(count[b], start);
-        for (const auto& k : keyed)
-            other[count[k.first >> (kBits * pass) & (kBuckets - 1)]++] = k;
-        keyed.swap(other);
-    }
 }
 
 } // namespace
@@ -65,7 +39,7 @@ std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
             spreadBits(cell(v.x, 0)) | spreadBits(cell(v.y, 1)) << 1 | spreadBits(cell(v.z, 2)) << 2;
         keyed[i] = {code, std::uint32_t(i)};
     }
-    radixSort(keyed);
+    sortByKey(keyed);
     std::vector<std::uint32_t> order(points.size());
     for (std::size_t i = 0; i < points.size(); ++i)
         order[i] = keyed[i].second;

@@ -3,15 +3,41 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <numeric>
+
+#include "query/radix_sort.h"
 
 namespace {
 
 // Ascending value, ties broken by position: a strict total order, so the
 // sorted sequence (and every cumulative weight over it) is unique.
+//
+// Distances are never negative, and the bit patterns of non-negative doubles
+// (+inf included) order as unsigned integers do, so a stable radix sort of
+// the patterns gives this order; -0 is keyed as +0, which it equals. Values
+// the patterns would misorder (negative, NaN) and more than 2^32 of them
+// take the comparison sort.
 std::vector<std::size_t> ascendingOrder(const std::vector<double>& values)
 {
     std::vector<std::size_t> order(values.size());
+    const bool keyable =
+        values.size() <= UINT32_MAX &&
+        std::all_of(values.begin(), values.end(), [](double v) { return v >= 0.0; });
+    if (keyable) {
+        std::vector<KeyedIndex> keyed(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const double v = values[i] + 0.0;  // -0 + 0 is +0
+            std::uint64_t bits;
+            std::memcpy(&bits, &v, sizeof bits);
+            keyed[i] = {bits, std::uint32_t(i)};
+        }
+        sortByKey(keyed);
+        for (std::size_t k = 0; k < keyed.size(); ++k)
+            order[k] = keyed[k].second;
+        return order;
+    }
     std::iota(order.begin(), order.end(), std::size_t(0));
     std::sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
         return values[i] < values[j] || (values[i] == values[j] && i < j);

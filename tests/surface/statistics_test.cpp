@@ -1,6 +1,9 @@
 #include "surface/statistics.h"
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +37,45 @@ TEST(Statistics, WeightedPercentiles)
     EXPECT_EQ(weightedPercentile({4, 1, 3, 2}, {1, 3, 1, 1}, 99), 4);
     EXPECT_EQ(weightedPercentile({5, 6}, {0, 1}, 50), 6);  // no weight, no share
     EXPECT_EQ(weightedPercentile({0.1, 0.2, 0.3}, {0.1, 0.1, 0.1}, 100), 0.3);  // rounding in the sum
+}
+
+// The sorted order behind the weighted percentiles, on many values with
+// ties, -0 beside +0 and infinities (the radix path), and with a negative
+// value (the comparison path): every percentile as an independent
+// comparison sort and running sum give it.
+TEST(Statistics, WeightedPercentilesOfManyValuesMatchAComparisonSort)
+{
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> pick(0, 40);
+    std::uniform_real_distribution<double> weight(0.0, 1.0);
+    for (int t = 0; t < 3; ++t) {
+        std::vector<double> values(5000), weights(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const int k = pick(rng);
+            values[i] = k == 0 ? -0.0 : k == 1 ? HUGE_VAL : k == 2 ? 0.0 : 0.37 * k;
+            weights[i] = weight(rng);
+        }
+        if (t == 2)
+            values[17] = -1.0;
+        std::vector<std::size_t> order(values.size());
+        std::iota(order.begin(), order.end(), std::size_t(0));
+        std::sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
+            return values[i] < values[j] || (values[i] == values[j] && i < j);
+        });
+        std::vector<double> cumulative;
+        double sum = 0;
+        for (std::size_t i : order)
+            cumulative.push_back(sum += weights[i]);
+        for (unsigned percent = 0; percent <= 100; ++percent) {
+            const double threshold = sum * (double(percent) / 100.0);
+            const std::size_t at = std::min<std::size_t>(
+                std::size_t(std::lower_bound(cumulative.begin(), cumulative.end(), threshold) -
+                            cumulative.begin()),
+                values.size() - 1);
+            EXPECT_EQ(weightedPercentile(values, weights, percent), values[order[at]])
+                << t << " " << percent;
+        }
+    }
 }
 
 TEST(Statistics, VertexFiguresOnAHandCase)
