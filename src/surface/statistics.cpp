@@ -67,16 +67,20 @@ std::vector<double> cumulativeWeights(const std::vector<double>& weights,
     return cumulative;
 }
 
+// The nearest rank of a percentile of n > 0 values: ceil(percent n / 100),
+// at least 1.
+std::size_t nearestRank(std::size_t n, unsigned percent)
+{
+    const std::size_t rank = (std::size_t(percent) * n + 99) / 100;
+    return rank < 1 ? 1 : rank;
+}
+
 } // namespace
 
 double nearestRankPercentile(const std::vector<double>& sorted, unsigned percent)
 {
     assert(!sorted.empty() && percent <= 100);
-    const std::size_t n = sorted.size();
-    std::size_t rank = (std::size_t(percent) * n + 99) / 100;  // ceil(percent * n / 100)
-    if (rank < 1)
-        rank = 1;
-    return sorted[rank - 1];
+    return sorted[nearestRank(sorted.size(), percent) - 1];
 }
 
 double weightedPercentile(const std::vector<double>& values, const std::vector<double>& weights,
@@ -105,14 +109,21 @@ VertexStatistics vertexStatistics(const std::vector<double>& values)
         deviations += (d - s.mean) * (d - s.mean);
     s.std = std::sqrt(deviations / n);
 
-    std::vector<double> sorted = values;
-    std::sort(sorted.begin(), sorted.end());
-    s.min = sorted.front();
-    s.max = sorted.back();
-    s.p50 = nearestRankPercentile(sorted, 50);
-    s.p90 = nearestRankPercentile(sorted, 90);
-    s.p95 = nearestRankPercentile(sorted, 95);
-    s.p99 = nearestRankPercentile(sorted, 99);
+    // Each figure is one order statistic, so a selection per rank, each in
+    // the part above the one before, gives the values a full sort would.
+    std::vector<double> ranked = values;
+    const auto [least, most] = std::minmax_element(ranked.begin(), ranked.end());
+    s.min = *least;
+    s.max = *most;
+    auto from = ranked.begin();
+    double* figures[] = {&s.p50, &s.p90, &s.p95, &s.p99};
+    const unsigned percents[] = {50, 90, 95, 99};
+    for (int k = 0; k < 4; ++k) {
+        const auto at = ranked.begin() + std::ptrdiff_t(nearestRank(ranked.size(), percents[k]) - 1);
+        std::nth_element(from, at, ranked.end());
+        *figures[k] = *at;
+        from = at;
+    }
     return s;
 }
 

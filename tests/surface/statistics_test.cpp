@@ -78,6 +78,29 @@ TEST(Statistics, WeightedPercentilesOfManyValuesMatchAComparisonSort)
     }
 }
 
+// The vertex figures select their order statistics one after the other:
+// on shuffled values with repeats, of sizes where several ranks coincide,
+// each must be the sorted sequence's.
+TEST(Statistics, VertexPercentilesAreThoseOfTheSortedValues)
+{
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<int> pick(0, 30);
+    for (std::size_t n : {1u, 2u, 3u, 7u, 20u, 101u, 1000u}) {
+        std::vector<double> values(n);
+        for (double& v : values)
+            v = 0.5 * pick(rng);
+        std::vector<double> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        const VertexStatistics s = vertexStatistics(values);
+        EXPECT_EQ(s.min, sorted.front()) << n;
+        EXPECT_EQ(s.max, sorted.back()) << n;
+        EXPECT_EQ(s.p50, nearestRankPercentile(sorted, 50)) << n;
+        EXPECT_EQ(s.p90, nearestRankPercentile(sorted, 90)) << n;
+        EXPECT_EQ(s.p95, nearestRankPercentile(sorted, 95)) << n;
+        EXPECT_EQ(s.p99, nearestRankPercentile(sorted, 99)) << n;
+    }
+}
+
 TEST(Statistics, VertexFiguresOnAHandCase)
 {
     VertexStatistics s = vertexStatistics({3, 1, 4, 2});
