@@ -348,15 +348,13 @@ std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, dou
     std::size_t measured = 0;
     std::vector<Open> level, next;
     std::vector<std::uint32_t> representatives;
-    level.push_back({0, 0});
-    bool root = true;
+    level.push_back({0, 0});  // the root inherits nothing
     for (std::uint32_t depth = 0; !level.empty(); ++depth) {
         // The groups the inherited bound does not settle measure their own.
         std::vector<Open> open;
         for (const Open& o : level) {
-            const FaceGroup& g = groups[std::size_t(o.group)];
-            if (!root) {
-                const double bound = groupBound(g, o.inherited);
+            if (depth > 0) {
+                const double bound = groupBound(groups[std::size_t(o.group)], o.inherited);
                 if (!(bound > lower)) {
                     upper = std::max(upper, bound);
                     continue;
@@ -364,7 +362,6 @@ std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, dou
             }
             open.push_back(o);
         }
-        root = false;
         representatives.clear();
         for (const Open& o : open) {
             const FaceGroup& g = groups[std::size_t(o.group)];
@@ -460,8 +457,13 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     std::vector<Piece> active;
     bool firstLevel = !survivors.empty();
     auto levelSize = [&] { return firstLevel ? survivors.size() : active.size(); };
-    auto levelPiece = [&](std::size_t i) {
-        return firstLevel ? facePiece(survivors[i]) : active[i];
+    // The level's piece i: formed in `formed` on the first level, else
+    // the stored one.
+    auto levelPiece = [&](std::size_t i, Piece& formed) -> const Piece& {
+        if (!firstLevel)
+            return active[i];
+        formed = facePiece(survivors[i]);
+        return formed;
     };
 
     // Pieces kept unsplit because their bound is within reach of the lower
@@ -486,9 +488,10 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
 #pragma omp parallel
             {
                 std::vector<std::uint32_t> candidates;
+                Piece formed;
 #pragma omp for schedule(dynamic, 16)
                 for (std::ptrdiff_t i = 0; i < count; ++i) {
-                    const Piece piece = levelPiece(std::size_t(i));
+                    const Piece& piece = levelPiece(std::size_t(i), formed);
                     bounds[std::size_t(i)] =
                         pieceUpper(c, piece, lower, piece.depth >= kMaxDepth ? HUGE_VAL : target,
                                    candidates, used[std::size_t(i)]);
@@ -497,14 +500,18 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             result.pieces += levelSize();
 
             std::vector<Piece> split;
+            Piece formed;
             for (std::size_t i = 0; i < levelSize(); ++i) {
                 if (!(bounds[i] > lower)) {
                     upper = std::max(upper, bounds[i]);
-                } else if (bounds[i] <= target || levelPiece(i).depth >= kMaxDepth) {
-                    kept.push_back(levelPiece(i));
+                    continue;
+                }
+                const Piece& piece = levelPiece(i, formed);
+                if (bounds[i] <= target || piece.depth >= kMaxDepth) {
+                    kept.push_back(piece);
                     keptUpper.push_back(bounds[i]);
                 } else {
-                    split.push_back(levelPiece(i));
+                    split.push_back(piece);
                     split.back().hint = used[i];
                 }
             }
