@@ -16,6 +16,18 @@ struct QueryBox {
     float hi[3];
 };
 
+// The box of the first `count` (> 0) points of a packet's coordinate arrays.
+inline QueryBox boxOf(const float* x, const float* y, const float* z, int count)
+{
+    QueryBox box{{x[0], y[0], z[0]}, {x[0], y[0], z[0]}};
+    for (int q = 1; q < count; ++q) {
+        box.lo[0] = std::min(box.lo[0], x[q]), box.hi[0] = std::max(box.hi[0], x[q]);
+        box.lo[1] = std::min(box.lo[1], y[q]), box.hi[1] = std::max(box.hi[1], y[q]);
+        box.lo[2] = std::min(box.lo[2], z[q]), box.hi[2] = std::max(box.hi[2], z[q]);
+    }
+    return box;
+}
+
 // Calls search(worker, queries, count) for consecutive packets of at most
 // `packetSize` entries of `order` (the indices of the queries it is to
 // answer), the packets dynamically spread over OpenMP threads. Each thread

@@ -50,16 +50,9 @@ template <class K>
 void searchPacketWith(const PlaneIndex& index, const Mesh& mesh, PlanePacket& packet,
                       std::vector<StackEntry>& stack)
 {
-    QueryBox box;
-    box.lo[0] = box.hi[0] = packet.x[0];
-    box.lo[1] = box.hi[1] = packet.y[0];
-    box.lo[2] = box.hi[2] = packet.z[0];
-    for (int q = 0; q < packet.count; ++q) {
-        box.lo[0] = std::min(box.lo[0], packet.x[q]), box.hi[0] = std::max(box.hi[0], packet.x[q]);
-        box.lo[1] = std::min(box.lo[1], packet.y[q]), box.hi[1] = std::max(box.hi[1], packet.y[q]);
-        box.lo[2] = std::min(box.lo[2], packet.z[q]), box.hi[2] = std::max(box.hi[2], packet.z[q]);
+    const QueryBox box = boxOf(packet.x, packet.y, packet.z, packet.count);
+    for (int q = 0; q < packet.count; ++q)
         packet.best[q] = kFarDistance;
-    }
     // Unused query slots never pass a filter (and never raise maxBest).
     for (int q = packet.count; q < kMaxPacket; ++q) {
         packet.x[q] = packet.x[0], packet.y[q] = packet.y[0], packet.z[q] = packet.z[0];

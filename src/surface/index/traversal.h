@@ -216,15 +216,7 @@ template <class K>
 void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
                       std::vector<StackEntry>& stack)
 {
-    QueryBox box;
-    box.lo[0] = box.hi[0] = packet.x[0];
-    box.lo[1] = box.hi[1] = packet.y[0];
-    box.lo[2] = box.hi[2] = packet.z[0];
-    for (int q = 1; q < packet.count; ++q) {
-        box.lo[0] = std::min(box.lo[0], packet.x[q]), box.hi[0] = std::max(box.hi[0], packet.x[q]);
-        box.lo[1] = std::min(box.lo[1], packet.y[q]), box.hi[1] = std::max(box.hi[1], packet.y[q]);
-        box.lo[2] = std::min(box.lo[2], packet.z[q]), box.hi[2] = std::max(box.hi[2], packet.z[q]);
-    }
+    const QueryBox box = boxOf(packet.x, packet.y, packet.z, packet.count);
     // The two ends of the packet first, whose candidates tell how far the
     // surface is.
     const int last = packet.count - 1;
