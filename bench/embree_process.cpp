@@ -11,7 +11,6 @@
 // and checks that every distance agrees bit for bit.
 //   meshqem_embree_process --area A.ply B.ply [REPEATS]
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +19,7 @@
 
 #include <omp.h>
 
+#include "bench_util.h"
 #include "embree_closest.h"
 #include "ply/ply_mesh.h"
 #include "query/morton.h"
@@ -28,20 +28,8 @@
 
 namespace {
 
-double seconds()
-{
-    using clock = std::chrono::steady_clock;
-    return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
-}
-
-bool load(const char* path, Mesh& mesh)
-{
-    std::string error;
-    if (loadPlyMesh(path, mesh, error))
-        return true;
-    std::fprintf(stderr, "%s: %s\n", path, error.c_str());
-    return false;
-}
+using bench::median;
+using bench::seconds;
 
 std::vector<std::uint32_t> orderOf(const std::vector<Point3d>& points)
 {
@@ -68,12 +56,6 @@ int wholeProcess(const Mesh& a, const Mesh& b)
                     d.size(), largest, d.empty() ? 0.0 : sum / double(d.size()));
     }
     return 0;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 int areaSamples(const Mesh& a, const Mesh& b, int repeats)
@@ -118,7 +100,7 @@ int main(int argc, char** argv)
     const bool area = argc > 1 && std::strcmp(argv[1], "--area") == 0;
     const int first = area ? 2 : 1;
     Mesh a, b;
-    if (argc < first + 2 || !load(argv[first], a) || !load(argv[first + 1], b)) {
+    if (argc < first + 2 || !bench::loadOrReport(argv[first], a) || !bench::loadOrReport(argv[first + 1], b)) {
         std::fprintf(stderr, "usage: meshqem_embree_process [--area] A.ply B.ply [REPEATS]\n");
         return 1;
     }

@@ -8,7 +8,6 @@
 // in [-FRACTION, FRACTION] of its diagonal (fixed seed), as ASCII PLY whose
 // 9 significant digits read back as the same floats.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "geometry/box.h"
 #include "ply/ply_mesh.h"
 #include "surface/hausdorff.h"
@@ -24,25 +24,12 @@
 
 namespace {
 
-double seconds()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-bool load(const char* path, Mesh& mesh)
-{
-    std::string error;
-    if (loadPlyMesh(path, mesh, error))
-        return true;
-    std::fprintf(stderr, "%s: %s\n", path, error.c_str());
-    return false;
-}
+using bench::seconds;
 
 int jitter(const char* in, double fraction, const char* out)
 {
     Mesh mesh;
-    if (!load(in, mesh))
+    if (!bench::loadOrReport(in, mesh))
         return 1;
     float lo[3], hi[3];
     pointBounds(mesh.vertices, lo, hi);
@@ -74,7 +61,7 @@ int main(int argc, char** argv)
     if (argc == 5 && std::strcmp(argv[1], "--jitter") == 0)
         return jitter(argv[2], std::atof(argv[3]), argv[4]);
     Mesh a, b;
-    if (argc < 5 || !load(argv[1], a) || !load(argv[2], b)) {
+    if (argc < 5 || !bench::loadOrReport(argv[1], a) || !bench::loadOrReport(argv[2], b)) {
         std::fprintf(stderr, "usage: meshqem_hausdorff_bench A.ply B.ply RELATIVE_ERROR RUNS\n");
         return 1;
     }

@@ -8,7 +8,6 @@
 // reference once), checks those vertices bit for bit, and prints the ratios
 // of the per-vertex times.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +16,7 @@
 
 #include <omp.h>
 
+#include "bench_util.h"
 #include "ply/ply_mesh.h"
 #include "qem/index/plane_index.h"
 #include "qem/normalize.h"
@@ -26,17 +26,8 @@
 
 namespace {
 
-double seconds()
-{
-    using clock = std::chrono::steady_clock;
-    return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
-}
+using bench::median;
+using bench::seconds;
 
 } // namespace
 

@@ -11,7 +11,6 @@
 // apart; every Embree result and every sampled exhaustive result is compared
 // bit for bit with the index's.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +21,7 @@
 
 #include <omp.h>
 
+#include "bench_util.h"
 #include "geometry/box.h"
 #include "ply/ply_mesh.h"
 #include "query/morton.h"
@@ -36,17 +36,8 @@
 
 namespace {
 
-double seconds()
-{
-    using clock = std::chrono::steady_clock;
-    return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
-}
+using bench::median;
+using bench::seconds;
 
 // Every coordinate moved by a uniform amount in [-amount, amount].
 Mesh jittered(const Mesh& mesh, double fraction)
