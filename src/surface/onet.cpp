@@ -74,29 +74,13 @@ struct Cloud {
 using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, Cloud>,
                                                  Cloud, 3, std::uint32_t>;
 
-struct UnitNormal {
-    double x, y, z;
-};
-
-UnitNormal unitNormalOf(const Mesh& mesh, const Face& face)
-{
-    const Vector3 &a = mesh.corner(face, 0), &b = mesh.corner(face, 1), &c = mesh.corner(face, 2);
-    const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
-    const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
-    const UnitNormal n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
-    const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
-    if (!(length > 0.0))
-        return {0, 0, 0};
-    return {n.x / length, n.y / length, n.z / length};
-}
-
 std::vector<double> agreement(const Mesh& from, const AreaSamples& own, const Mesh& to,
                               const AreaSamples& other, const std::vector<std::uint32_t>& nearest)
 {
     std::vector<double> result(own.points.size());
     for (std::size_t i = 0; i < result.size(); ++i) {
-        const UnitNormal n = unitNormalOf(from, from.faces[own.faces[i]]);
-        const UnitNormal m = unitNormalOf(to, to.faces[other.faces[nearest[i]]]);
+        const Point3d n = faceUnitNormal(from, from.faces[own.faces[i]]);
+        const Point3d m = faceUnitNormal(to, to.faces[other.faces[nearest[i]]]);
         result[i] = std::fabs(n.x * m.x + n.y * m.y + n.z * m.z);
     }
     return result;

@@ -25,24 +25,7 @@ const char kFScoreDefinition[] =
 
 namespace {
 
-struct D3 {
-    double x, y, z;
-};
-
-// The unit normal of a face, or zero when its cross product is zero.
-D3 unitNormal(const Mesh& mesh, const Face& face)
-{
-    const Vector3 &a = mesh.corner(face, 0), &b = mesh.corner(face, 1), &c = mesh.corner(face, 2);
-    const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
-    const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
-    const D3 n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
-    const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
-    if (!(length > 0.0) || !std::isfinite(length))
-        return {0.0, 0.0, 0.0};
-    return {n.x / length, n.y / length, n.z / length};
-}
-
-bool isZero(const D3& n) { return n.x == 0.0 && n.y == 0.0 && n.z == 0.0; }
+bool isZero(const Point3d& n) { return n.x == 0.0 && n.y == 0.0 && n.z == 0.0; }
 
 double weightedMean(const std::vector<double>& values, const std::vector<double>& weights)
 {
@@ -96,7 +79,7 @@ std::vector<double> normalAgreement(const Mesh& from, const AreaSamples& samples
                                                               target.corner(face, 2));
                 if (d > best)
                     continue;
-                const bool hasNormal = !isZero(unitNormal(target, face));
+                const bool hasNormal = !isZero(faceUnitNormal(target, face));
                 if (d < best) {
                     best = d;
                     found = hasNormal, nearest = f;
@@ -106,8 +89,8 @@ std::vector<double> normalAgreement(const Mesh& from, const AreaSamples& samples
             }
             if (!found)
                 continue;
-            const D3 n = unitNormal(from, from.faces[samples.faces[i]]);
-            const D3 m = unitNormal(target, target.faces[nearest]);
+            const Point3d n = faceUnitNormal(from, from.faces[samples.faces[i]]);
+            const Point3d m = faceUnitNormal(target, target.faces[nearest]);
             agreement[i] = std::fabs(n.x * m.x + n.y * m.y + n.z * m.z);
         }
     }

@@ -49,13 +49,33 @@ std::size_t countUnreferencedVertices(const Mesh& mesh)
     return count;
 }
 
-double faceArea(const Mesh& mesh, const Face& face)
+namespace {
+
+// cross(b - a, c - a) in double from the float corners.
+Point3d faceCross(const Mesh& mesh, const Face& face)
 {
     const Vector3 &a = mesh.corner(face, 0), &b = mesh.corner(face, 1), &c = mesh.corner(face, 2);
     const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
     const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
-    const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
-    return 0.5 * std::sqrt(nx * nx + ny * ny + nz * nz);
+    return {uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+}
+
+double length(const Point3d& n) { return std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z); }
+
+} // namespace
+
+double faceArea(const Mesh& mesh, const Face& face)
+{
+    return 0.5 * length(faceCross(mesh, face));
+}
+
+Point3d faceUnitNormal(const Mesh& mesh, const Face& face)
+{
+    const Point3d n = faceCross(mesh, face);
+    const double l = length(n);
+    if (!(l > 0.0) || !std::isfinite(l))
+        return {0.0, 0.0, 0.0};
+    return {n.x / l, n.y / l, n.z / l};
 }
 
 double meshArea(const Mesh& mesh)

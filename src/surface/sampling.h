@@ -21,6 +21,9 @@ std::size_t countUnreferencedVertices(const Mesh& mesh);
 // Half the length of cross(b - a, c - a), in double from the float corners
 // (0 for a degenerate face).
 double faceArea(const Mesh& mesh, const Face& face);
+// That cross product divided by its length, or zero when the length is zero
+// (a degenerate face).
+Point3d faceUnitNormal(const Mesh& mesh, const Face& face);
 // The sum of faceArea in face order.
 double meshArea(const Mesh& mesh);
 
