@@ -53,6 +53,16 @@ double largestCoordinate(const Mesh& mesh)
     return m;
 }
 
+double boxDistanceAbove(double d, double diameter, const Point3d& r, const float lo[3],
+                        const float hi[3])
+{
+    const double p[3] = {r.x, r.y, r.z};
+    double q[3];
+    for (int i = 0; i < 3; ++i)
+        q[i] = p[i] - lo[i] > hi[i] - p[i] ? lo[i] : hi[i];
+    return addUp(distanceAbove(d, diameter), lengthAbove(r, {q[0], q[1], q[2]}));
+}
+
 Point3d closestPointOnTriangle(const Point3d& p, const Vector3& a, const Vector3& b,
                                const Vector3& c)
 {

@@ -7,6 +7,8 @@
 // and none returns NaN for finite input.
 #pragma once
 
+#include <cmath>
+
 #include "geometry/mesh.h"
 #include "surface/point_triangle.h"
 
@@ -47,6 +49,24 @@ inline double subtractDown(double x, double y)
     const double r = (x - y) * (1.0 - 0x1p-50);
     return r > 0.0 ? r : 0.0;
 }
+
+// An upper bound on |x - y| for the doubles x, y: each difference rounds by
+// ud, the squares and sums by 3 ud more, the root halves that and adds ud, so
+// the computed length times 1 + 2^-50 (8 ud) covers it, and 2^-530 covers
+// squares that underflow (at most sqrt(3 2^-1075) < 2^-536).
+inline double lengthAbove(const Point3d& x, const Point3d& y)
+{
+    const double dx = x.x - y.x, dy = x.y - y.y, dz = x.z - y.z;
+    return std::sqrt(dx * dx + dy * dy + dz * dz) * (1.0 + 0x1p-50) + 0x1p-530;
+}
+
+// An upper bound on the exact distance to a mesh (triangles of diameter at
+// most `diameter`) of every point of the box [lo, hi], from the routine's
+// distance d at the point r: d(x, B) <= d(r, B) + |x - r|, and |x - r| is
+// largest at the corner of the box farthest from r (a distance is convex).
+// distanceAbove covers d, lengthAbove the corner's distance, addUp the sum.
+double boxDistanceAbove(double d, double diameter, const Point3d& r, const float lo[3],
+                        const float hi[3]);
 
 // A lower bound on the exact distance from p to the triangle (a, b, c),
 // computed independently of the routine, whose value can exceed the real

@@ -43,14 +43,6 @@ double distanceSquaredOf(const Point3d& x, const Point3d& y)
     return dx * dx + dy * dy + dz * dz;
 }
 
-// An upper bound on |x - y| for the doubles x, y: each difference rounds by
-// ud, the squares and sums by 3 ud more, the root halves that and adds ud, so
-// the computed length times 1 + 2^-50 (8 ud) covers it, and 2^-530 covers
-// squares that underflow (at most sqrt(3 2^-1075) < 2^-536).
-double lengthAbove(const Point3d& x, const Point3d& y)
-{
-    return std::sqrt(distanceSquaredOf(x, y)) * (1.0 + 0x1p-50) + 0x1p-530;
-}
 
 // Not below the supremum of d(x, B) over the real piece, whose corners are
 // within e = pointError of the computed p_k.
@@ -286,16 +278,6 @@ std::int32_t buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order,
     return at;
 }
 
-// The box corner farthest from r.
-Point3d farthestCorner(const FaceGroup& g, const Point3d& r)
-{
-    const double p[3] = {r.x, r.y, r.z};
-    double q[3];
-    for (int i = 0; i < 3; ++i)
-        q[i] = p[i] - g.lo[i] > g.hi[i] - p[i] ? g.lo[i] : g.hi[i];
-    return {q[0], q[1], q[2]};
-}
-
 // Settles whole groups of A's faces by one vertex each before any piece is
 // formed: when the maximum is far above most distances (unaligned meshes),
 // most of A is dropped after a few thousand measurements instead of one per
@@ -307,8 +289,7 @@ Point3d farthestCorner(const FaceGroup& g, const Point3d& r)
 // distance from r to the farthest corner q of the group's box (the box holds
 // the group's triangles, and a distance is convex), so
 //     U = d(r, B) + |q - r|
-// bounds the group, with distanceAbove and lengthAbove for the rounding (r
-// and q are exact floats). A group whose U is not above the lower bound is
+// bounds the group (boxDistanceAbove, with the rounding). A group whose U is not above the lower bound is
 // dropped (its U still counts toward the upper bound); small groups that
 // stay go to `survivors`, face numbers in Morton order; the others are
 // halved (unless halving cannot pay: FaceGroup::leafReach). Every measured
@@ -341,9 +322,8 @@ std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, dou
         std::uint32_t inherited;  // the parent's representative
     };
     auto groupBound = [&](const FaceGroup& g, std::uint32_t representative) {
-        const Point3d r = toPoint3d(a.vertices[representative]);
-        return addUp(distanceAbove(vertexDistance[representative], c.diameterB),
-                     lengthAbove(r, farthestCorner(g, r)));
+        return boxDistanceAbove(vertexDistance[representative], c.diameterB,
+                                toPoint3d(a.vertices[representative]), g.lo, g.hi);
     };
     std::size_t measured = 0;
     std::vector<Open> level, next;

@@ -124,4 +124,44 @@ TEST(DistanceBounds, DirectedSumsAndDifferences)
     EXPECT_EQ(subtractDown(1.0, 2.0), 0.0);
 }
 
+// The length and box bounds above the real values (long double), at random
+// points and boxes whose roots and sums round either way. The routine's
+// distance is taken 4 ud below the real one, as its error bound allows, and
+// the diameter term is kept tiny; the box bound must also stay above the
+// real sum of its two parts' bounds.
+TEST(DistanceBounds, LengthAndBoxBoundsStayAboveTheRealValues)
+{
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> coordinate(-100.0f, 100.0f);
+    auto realLength = [](const Point3d& x, const long double q[3]) {
+        const long double dx = x.x - q[0], dy = x.y - q[1], dz = x.z - q[2];
+        return std::sqrt(dx * dx + dy * dy + dz * dz);
+    };
+    for (int i = 0; i < 100000; ++i) {
+        const Point3d x{coordinate(rng), coordinate(rng), coordinate(rng)};
+        const Point3d y{coordinate(rng), coordinate(rng), coordinate(rng)};
+        const long double yq[3] = {y.x, y.y, y.z};
+        ASSERT_GE((long double)lengthAbove(x, y), realLength(x, yq));
+
+        float lo[3], hi[3];
+        for (int k = 0; k < 3; ++k) {
+            const float a = coordinate(rng), b = coordinate(rng);
+            lo[k] = std::min(a, b), hi[k] = std::max(a, b);
+        }
+        // Distances large beside the boxes, so that the sum's own rounding
+        // is not hidden in the length's margin.
+        const long double real = 100.0L * std::fabs((long double)coordinate(rng));
+        const double d = double(real * (1.0L - 0x1p-51L));
+        long double farthest = 0;
+        for (int corner = 0; corner < 8; ++corner) {
+            const long double q[3] = {corner & 1 ? hi[0] : lo[0], corner & 2 ? hi[1] : lo[1],
+                                      corner & 4 ? hi[2] : lo[2]};
+            farthest = std::max(farthest, realLength(x, q));
+        }
+        const long double bound = boxDistanceAbove(d, 1e-30, x, lo, hi);
+        ASSERT_GE(bound, real + farthest) << i;
+        ASSERT_GE(bound, (long double)distanceAbove(d, 1e-30) + farthest) << i;
+    }
+}
+
 } // namespace
