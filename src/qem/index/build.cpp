@@ -9,6 +9,7 @@
 #include "geometry/box.h"
 #include "qem/index/enclosure.h"
 #include "query/partition.h"
+#include "query/select.h"
 
 namespace {
 
@@ -61,9 +62,13 @@ public:
     // whatever the number of threads.
     void build()
     {
+        scratch_.reset(new Item[count_]);
+        bins_.reset(new std::uint8_t[count_]);
 #pragma omp parallel
 #pragma omp single
         partition(0, count_);
+        scratch_.reset();
+        bins_.reset();
 
         // Every range the splits produce starts at a multiple of kLanes, so
         // leaf l holds positions [kLanes l, kLanes (l + 1)), the last one
@@ -111,9 +116,11 @@ private:
             if (hi[a] - lo[a] > hi[axis] - lo[axis])
                 axis = a;
         std::uint32_t mid = splitPoint(r);
-        Item* items = items_.get();
-        std::nth_element(items + r.first, items + mid, items + r.second,
-                         [&](const Item& a, const Item& b) { return a.key[axis] < b.key[axis]; });
+        query::selectSplit(
+            items_.get(), r.first, mid, r.second, lo[axis], hi[axis],
+            [axis](const Item& a) { return a.key[axis]; },
+            [axis](const Item& a, const Item& b) { return a.key[axis] < b.key[axis]; },
+            scratch_.get() + r.first, bins_.get() + r.first);
         return mid;
     }
 
@@ -252,6 +259,9 @@ private:
         std::uint32_t face;
     };
     std::unique_ptr<Item[]> items_;
+    // The splits' work space, a range's at the range's own positions.
+    std::unique_ptr<Item[]> scratch_;
+    std::unique_ptr<std::uint8_t[]> bins_;
     std::unique_ptr<Summary[]> leafSummaries_;
 };
 

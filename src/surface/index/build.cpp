@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "query/partition.h"
+#include "query/select.h"
 #include "surface/index/kernels.h"
 #include "surface/index/surface_index.h"
 
@@ -103,9 +104,13 @@ public:
     // depth-first recursion whatever the number of threads.
     void build()
     {
+        scratch_.reset(new Item[count_]);
+        bins_.reset(new std::uint8_t[count_]);
 #pragma omp parallel
 #pragma omp single
         partition(0, count_);
+        scratch_.reset();
+        bins_.reset();
 
         // Every range the splits produce starts at a multiple of kLanes.
         const std::uint32_t leaves = (count_ + kLanes - 1) / kLanes;
@@ -151,13 +156,15 @@ private:
             if (double(hi[a]) - lo[a] > double(hi[axis]) - lo[axis])
                 axis = a;
         std::uint32_t mid = splitPoint(r);
-        Item* items = items_.get();
         // Ties broken by face index: the order depends on the keys alone.
-        std::nth_element(items + r.first, items + mid, items + r.second,
-                         [&](const Item& a, const Item& b) {
-                             return a.key[axis] < b.key[axis] ||
-                                    (a.key[axis] == b.key[axis] && a.face < b.face);
-                         });
+        query::selectSplit(
+            items_.get(), r.first, mid, r.second, lo[axis], hi[axis],
+            [axis](const Item& a) { return a.key[axis]; },
+            [axis](const Item& a, const Item& b) {
+                return a.key[axis] < b.key[axis] ||
+                       (a.key[axis] == b.key[axis] && a.face < b.face);
+            },
+            scratch_.get() + r.first, bins_.get() + r.first);
         return mid;
     }
 
@@ -293,6 +300,9 @@ private:
         std::uint32_t face;
     };
     std::unique_ptr<Item[]> items_;
+    // The splits' work space, a range's at the range's own positions.
+    std::unique_ptr<Item[]> scratch_;
+    std::unique_ptr<std::uint8_t[]> bins_;
     std::unique_ptr<Box[]> leafBoxes_;
 };
 
