@@ -232,6 +232,7 @@ private:
         const float* p = lane.p;
         lane.rad = 0.0f;
         leaf.px = p[0], leaf.py = p[1], leaf.pz = p[2];
+        std::fill(leaf.unused, leaf.unused + kLanes - 3, 0.0f);
         for (int j = 0; j < kLanes; ++j) {
             // Lanes past the last face repeat it.
             std::uint32_t at = std::min(r.first + std::uint32_t(j), r.second - 1);

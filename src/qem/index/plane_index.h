@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "geometry/mesh.h"
+#include "query/default_init.h"
 
 // The fast path's domain. Inside it nothing overflows or becomes NaN anywhere
 // in the reference expression or the bounds: |v - c| <= 2^101, so
@@ -77,7 +78,8 @@ struct alignas(32) PlaneLeaf {
 
 struct PlaneIndex {
     std::vector<PlaneNode> nodes;  // nodes[0] is the root
-    std::vector<PlaneLeaf> leaves;
+    // Every byte written by the build, not zeroed before.
+    query::FillLaterVector<PlaneLeaf> leaves;
     bool zeroNormalFace = false;    // some face has normal (0, 0, 0)
 
     std::size_t bytes() const

@@ -1,0 +1,44 @@
+// An allocator that default-initialises where a vector would value-
+// initialise: resizing a vector of plain structs does not zero it first.
+// The indexes size their leaf arrays (tens of megabytes) and then fill
+// every byte of every leaf in a parallel loop; zeroing them beforehand
+// would be one more serial pass over the memory.
+#pragma once
+
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace query {
+
+template <class T>
+struct DefaultInitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = DefaultInitAllocator<U>;
+    };
+
+    DefaultInitAllocator() = default;
+    template <class U>
+    DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept
+    {
+    }
+
+    template <class U>
+    void construct(U* p)
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// A vector whose resize leaves new elements of a plain struct unwritten.
+template <class T>
+using FillLaterVector = std::vector<T, DefaultInitAllocator<T>>;
+
+} // namespace query
