@@ -141,9 +141,11 @@ void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::ve
 {
     // An index built already (prepareFacesWithin) is used for any batch: it
     // gives the same bits, and small batches are many in a refinement.
+    // An index exists only over an indexable mesh: the many small batches
+    // of a refinement do not check every vertex again.
     if (mode_ == SearchMode::exhaustive ||
-        (!index_ && !indexPaysOff(points.size(), target_.faces.size())) ||
-        !surface_index::indexableMesh(target_)) {
+        (!index_ && (!indexPaysOff(points.size(), target_.faces.size()) ||
+                     !surface_index::indexableMesh(target_)))) {
         surfaceDistancesExhaustive(points, target_, out);
         return;
     }
