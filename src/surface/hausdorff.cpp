@@ -376,11 +376,17 @@ std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, dou
     return measured + measureVertices(c, corners, vertexDistance, lower, witness);
 }
 
+// smallestHausdorffError from the largest coordinate magnitudes of A and B.
+double smallestErrorFor(double largestA, double largestB)
+{
+    return (largestA + largestB) * 0x1p-40 + 0x1p-1000;
+}
+
 } // namespace
 
 double smallestHausdorffError(const Mesh& a, const Mesh& b)
 {
-    return (largestCoordinate(a) + largestCoordinate(b)) * 0x1p-40 + 0x1p-1000;
+    return smallestErrorFor(largestCoordinate(a), largestCoordinate(b));
 }
 
 HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, double maxError)
@@ -394,8 +400,8 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
         result.witness = toPoint3d(a.vertices[0]);
         return result;
     }
-    const Context c{a, b, toB, triangleDiameterBound(largestCoordinate(b)),
-                    barycentricPointError(largestCoordinate(a))};
+    const double largestA = largestCoordinate(a), largestB = largestCoordinate(b);
+    const Context c{a, b, toB, triangleDiameterBound(largestB), barycentricPointError(largestA)};
     toB.prepareFacesWithin();
 
     // The unreferenced vertices are points of A on their own: each is
@@ -452,7 +458,7 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     std::vector<double> keptUpper;
     // What certifying the lower bound may take off it, kept back from the
     // error budget; raised if the certification takes more.
-    double reserve = c.pointError + smallestHausdorffError(a, b);
+    double reserve = c.pointError + smallestErrorFor(largestA, largestB);
     std::vector<double> bounds, midDistance;
     std::vector<std::uint32_t> used;
     std::vector<Point3d> midPoints;
