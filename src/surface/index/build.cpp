@@ -6,6 +6,7 @@
 
 #include "query/partition.h"
 #include "query/select.h"
+#include "surface/index/indexed_search.h"
 #include "surface/index/kernels.h"
 #include "surface/index/surface_index.h"
 
@@ -13,60 +14,10 @@ namespace surface_index {
 
 namespace {
 
-struct D3 {
-    double x, y, z;
-};
-
-inline double dot(const D3& a, const D3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline D3 cross(const D3& a, const D3& b)
-{
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-inline D3 minus(const D3& a, const D3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-// w / |w| rounded to float, or zero when |w| is 0 or not finite.
-inline Vector3 unitFloat(const D3& w)
-{
-    double length = std::sqrt(dot(w, w));
-    if (!(length > 0.0) || !std::isfinite(length))
-        return {0.0f, 0.0f, 0.0f};
-    return {float(w.x / length), float(w.y / length), float(w.z / length)};
-}
-inline D3 toD3(const Vector3& v) { return {v.x, v.y, v.z}; }
-
-// The enclosure [lo, hi] of w . (x_k - c) over the three scaled corners x_k
-// (exact in double) for a float vector w. Each difference x_k,i - c_i rounds
-// with relative error ud, the exact products and the two sums add at most
-// 2.01 ud of S = sum_i |w_i| |x_k,i - c_i|, so the margin 2^-50 S (8 ud) and
-// the outward rounding to float keep every real value inside.
-void enclosure(const Vector3& w, const D3 x[3], const float c[3], float& lo, float& hi)
-{
-    double low = HUGE_VAL, high = -HUGE_VAL;
-    for (int k = 0; k < 3; ++k) {
-        const double d[3] = {x[k].x - c[0], x[k].y - c[1], x[k].z - c[2]};
-        const double t = d[0] * w.x + d[1] * w.y + d[2] * w.z;
-        const double margin = (std::fabs(d[0] * w.x) + std::fabs(d[1] * w.y) +
-                               std::fabs(d[2] * w.z)) * 0x1p-50;
-        low = std::min(low, t - margin);
-        high = std::max(high, t + margin);
-    }
-    lo = floatDown(low);
-    hi = floatUp(high);
-}
-
-// Whether (n, m) meets the Gram bound of SurfaceLeaf: in double the
-// products of floats are exact and the sums err by 2 ud, far inside the
-// 2^-40 kept back.
-bool gramBounded(const Vector3& n, const Vector3& m)
-{
-    const double nn = dot(toD3(n), toD3(n)), mm = dot(toD3(m), toD3(m));
-    const double nm = dot(toD3(n), toD3(m));
-    return std::max(nn, mm) + std::fabs(nm) <= 1.0 + 0x1p-20 - 0x1p-40;
-}
-
 class Builder {
 public:
-    Builder(const Mesh& mesh, SurfaceIndex& index)
-        : mesh_(mesh), index_(index), count_(std::uint32_t(mesh.faces.size())),
+    Builder(const Mesh& mesh, const SurfaceKernels& kernels, SurfaceIndex& index)
+        : mesh_(mesh), kernels_(kernels), index_(index), count_(std::uint32_t(mesh.faces.size())),
           items_(new Item[count_])
     {
         float largest = 0.0f;
@@ -234,7 +185,8 @@ private:
         for (int i = 0; i < 3; ++i)
             box.lo[i] = HUGE_VALF, box.hi[i] = -HUGE_VALF;
         const double s = index_.scale;
-        D3 scaled[kLanes][3];
+        // Corner c of lane j in scaled space, by axis: x[c][axis][j].
+        alignas(32) double x[3][3][kLanes];
         for (int j = 0; j < kLanes; ++j) {
             // Lanes past the last triangle repeat it.
             std::uint32_t at = std::min(r.first + std::uint32_t(j), r.second - 1);
@@ -244,10 +196,11 @@ private:
             for (int c = 0; c < 3; ++c) {
                 const Vector3& v = mesh_.corner(face, c);
                 leaf.corner[j][c] = v;
-                const double x[3] = {v.x * s, v.y * s, v.z * s};
-                scaled[j][c] = {x[0], x[1], x[2]};
-                for (int i = 0; i < 3; ++i)
-                    lo[i] = std::min(lo[i], x[i]), hi[i] = std::max(hi[i], x[i]);
+                const double scaled[3] = {v.x * s, v.y * s, v.z * s};
+                for (int i = 0; i < 3; ++i) {
+                    x[c][i][j] = scaled[i];
+                    lo[i] = std::min(lo[i], scaled[i]), hi[i] = std::max(hi[i], scaled[i]);
+                }
             }
             float flo[3], fhi[3];
             for (int i = 0; i < 3; ++i) {
@@ -263,36 +216,11 @@ private:
         for (int k = 0; k < kLanes - 6; ++k)
             leaf.unused[k] = 0.0f;
         const float c[3] = {leafCentre(leaf, 0), leafCentre(leaf, 1), leafCentre(leaf, 2)};
-        for (int j = 0; j < kLanes; ++j) {
-            const D3* x = scaled[j];
-            // The directions only decide how tight the prism is; the
-            // enclosures make it valid for whatever floats they round to.
-            const D3 e[3] = {minus(x[1], x[0]), minus(x[2], x[1]), minus(x[0], x[2])};
-            const D3 normal = cross(e[0], minus(x[2], x[0]));
-            Vector3 n = unitFloat(normal);
-            Vector3 m[3];
-            bool valid = !(n.x == 0.0f && n.y == 0.0f && n.z == 0.0f);
-            for (int k = 0; k < 3 && valid; ++k) {
-                // Outward: the opposite corner lies on the inner side.
-                m[k] = unitFloat(cross(e[k], toD3(n)));
-                valid = !(m[k].x == 0.0f && m[k].y == 0.0f && m[k].z == 0.0f) &&
-                        gramBounded(n, m[k]);
-            }
-            if (!valid) {
-                n = {0.0f, 0.0f, 0.0f};
-                m[0] = m[1] = m[2] = n;
-            }
-            leaf.nx[j] = n.x, leaf.ny[j] = n.y, leaf.nz[j] = n.z;
-            enclosure(n, x, c, leaf.olo[j], leaf.ohi[j]);
-            for (int k = 0; k < 3; ++k) {
-                leaf.mx[k][j] = m[k].x, leaf.my[k][j] = m[k].y, leaf.mz[k][j] = m[k].z;
-                float unusedLow;
-                enclosure(m[k], x, c, unusedLow, leaf.om[k][j]);
-            }
-        }
+        kernels_.leafPrisms(x, c, leaf);
     }
 
     const Mesh& mesh_;
+    const SurfaceKernels& kernels_;
     SurfaceIndex& index_;
     const std::uint32_t count_;
     struct Item {
@@ -318,11 +246,16 @@ bool indexableMesh(const Mesh& mesh)
     return true;
 }
 
-SurfaceIndex buildSurfaceIndex(const Mesh& mesh)
+SurfaceIndex buildSurfaceIndex(const Mesh& mesh, const SurfaceKernels& kernels)
 {
     SurfaceIndex index;
-    Builder(mesh, index).build();
+    Builder(mesh, kernels, index).build();
     return index;
+}
+
+SurfaceIndex buildSurfaceIndex(const Mesh& mesh)
+{
+    return buildSurfaceIndex(mesh, surfaceKernelsFor(SearchMode::automatic));
 }
 
 } // namespace surface_index

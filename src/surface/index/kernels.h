@@ -197,6 +197,10 @@ struct SurfaceKernels {
     // (slots set with setQuery).
     void (*searchPacket)(const SurfaceIndex& index, SurfacePacket& packet,
                          std::vector<StackEntry>& stack);
+    // The build's prism fill: n, olo, ohi, m and om of every lane of `leaf`
+    // (SurfaceLeaf) from the scaled corners x[corner][axis][lane] and the
+    // leaf's reference point c. Both sets write the same bits.
+    void (*leafPrisms)(const double (&x)[3][3][kLanes], const float (&c)[3], SurfaceLeaf& leaf);
     const char* name;
 };
 

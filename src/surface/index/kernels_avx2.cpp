@@ -13,6 +13,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <immintrin.h>
@@ -148,6 +149,127 @@ void searchPacketAvx2(const SurfaceIndex& index, SurfacePacket& packet,
     searchPacketWith<Avx2>(index, packet, stack);
 }
 
+// The prism fill of kernels_portable.cpp, four lanes a vector. Each line is
+// one of its IEEE operations in the same order. _mm256_min_pd(v, low) is
+// v < low ? v : low, as std::min(low, v), and likewise for max, so even
+// signed zeros agree; unit vectors are rounded to float and widened back,
+// as the portable code stores them and reads them again.
+struct D3x4 {
+    __m256d x, y, z;
+};
+
+inline D3x4 minus4(const D3x4& a, const D3x4& b)
+{
+    return {_mm256_sub_pd(a.x, b.x), _mm256_sub_pd(a.y, b.y), _mm256_sub_pd(a.z, b.z)};
+}
+inline __m256d dot4(const D3x4& a, const D3x4& b)
+{
+    __m256d s = _mm256_add_pd(_mm256_mul_pd(a.x, b.x), _mm256_mul_pd(a.y, b.y));
+    return _mm256_add_pd(s, _mm256_mul_pd(a.z, b.z));
+}
+inline D3x4 cross4(const D3x4& a, const D3x4& b)
+{
+    return {_mm256_sub_pd(_mm256_mul_pd(a.y, b.z), _mm256_mul_pd(a.z, b.y)),
+            _mm256_sub_pd(_mm256_mul_pd(a.z, b.x), _mm256_mul_pd(a.x, b.z)),
+            _mm256_sub_pd(_mm256_mul_pd(a.x, b.y), _mm256_mul_pd(a.y, b.x))};
+}
+inline __m256d abs4(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
+inline __m256d toFloatAndBack(__m256d v) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(v)); }
+inline D3x4 keep4(const D3x4& v, __m256d mask)
+{
+    return {_mm256_and_pd(v.x, mask), _mm256_and_pd(v.y, mask), _mm256_and_pd(v.z, mask)};
+}
+inline __m256d zero4(const D3x4& v)
+{
+    const __m256d z = _mm256_setzero_pd();
+    return _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(v.x, z, _CMP_EQ_OQ),
+                                       _mm256_cmp_pd(v.y, z, _CMP_EQ_OQ)),
+                         _mm256_cmp_pd(v.z, z, _CMP_EQ_OQ));
+}
+
+inline D3x4 unitFloat4(const D3x4& w)
+{
+    const __m256d length = _mm256_sqrt_pd(dot4(w, w));
+    const __m256d usable =
+        _mm256_and_pd(_mm256_cmp_pd(length, _mm256_setzero_pd(), _CMP_GT_OQ),
+                      _mm256_cmp_pd(length, _mm256_set1_pd(DBL_MAX), _CMP_LE_OQ));
+    const D3x4 u{toFloatAndBack(_mm256_div_pd(w.x, length)),
+                 toFloatAndBack(_mm256_div_pd(w.y, length)),
+                 toFloatAndBack(_mm256_div_pd(w.z, length))};
+    return keep4(u, usable);
+}
+
+inline __m256d gramBounded4(const D3x4& n, const D3x4& m)
+{
+    const __m256d nn = dot4(n, n), mm = dot4(m, m), nm = dot4(n, m);
+    const __m256d g = _mm256_add_pd(_mm256_max_pd(mm, nn), abs4(nm));
+    return _mm256_cmp_pd(g, _mm256_set1_pd(1.0 + 0x1p-20 - 0x1p-40), _CMP_LE_OQ);
+}
+
+inline __m256d floatDown4(__m256d x)
+{
+    const __m256d a = _mm256_sub_pd(x, _mm256_mul_pd(abs4(x), _mm256_set1_pd(0x1p-23)));
+    return _mm256_sub_pd(a, _mm256_set1_pd(0x1p-149));
+}
+inline __m256d floatUp4(__m256d x)
+{
+    const __m256d a = _mm256_add_pd(x, _mm256_mul_pd(abs4(x), _mm256_set1_pd(0x1p-23)));
+    return _mm256_add_pd(a, _mm256_set1_pd(0x1p-149));
+}
+
+// The enclosure of w . (p_k - c) over the three corners, before rounding
+// to float: low and high.
+inline void enclosure4(const D3x4& w, const D3x4 (&p)[3], const D3x4& c, __m256d& low,
+                       __m256d& high)
+{
+    low = _mm256_set1_pd(HUGE_VAL), high = _mm256_set1_pd(-HUGE_VAL);
+    for (int k = 0; k < 3; ++k) {
+        const D3x4 d = minus4(p[k], c);
+        const __m256d px = _mm256_mul_pd(d.x, w.x), py = _mm256_mul_pd(d.y, w.y),
+                      pz = _mm256_mul_pd(d.z, w.z);
+        const __m256d t = _mm256_add_pd(_mm256_add_pd(px, py), pz);
+        const __m256d margin = _mm256_mul_pd(
+            _mm256_add_pd(_mm256_add_pd(abs4(px), abs4(py)), abs4(pz)), _mm256_set1_pd(0x1p-50));
+        low = _mm256_min_pd(_mm256_sub_pd(t, margin), low);
+        high = _mm256_max_pd(_mm256_add_pd(t, margin), high);
+    }
+}
+
+void leafPrismsAvx2(const double (&x)[3][3][kLanes], const float (&c)[3], SurfaceLeaf& leaf)
+{
+    const D3x4 centre{_mm256_set1_pd(c[0]), _mm256_set1_pd(c[1]), _mm256_set1_pd(c[2])};
+    for (int h = 0; h < kLanes; h += 4) {
+        D3x4 p[3];
+        for (int k = 0; k < 3; ++k)
+            p[k] = {_mm256_load_pd(&x[k][0][h]), _mm256_load_pd(&x[k][1][h]),
+                    _mm256_load_pd(&x[k][2][h])};
+        const D3x4 e[3] = {minus4(p[1], p[0]), minus4(p[2], p[1]), minus4(p[0], p[2])};
+        D3x4 n = unitFloat4(cross4(e[0], minus4(p[2], p[0])));
+        D3x4 m[3];
+        __m256d valid = _mm256_andnot_pd(zero4(n), _mm256_castsi256_pd(_mm256_set1_epi64x(-1)));
+        for (int k = 0; k < 3; ++k) {
+            m[k] = unitFloat4(cross4(e[k], n));
+            valid = _mm256_and_pd(valid, _mm256_andnot_pd(zero4(m[k]), gramBounded4(n, m[k])));
+        }
+        n = keep4(n, valid);
+        _mm_storeu_ps(&leaf.nx[h], _mm256_cvtpd_ps(n.x));
+        _mm_storeu_ps(&leaf.ny[h], _mm256_cvtpd_ps(n.y));
+        _mm_storeu_ps(&leaf.nz[h], _mm256_cvtpd_ps(n.z));
+        __m256d low, high;
+        enclosure4(n, p, centre, low, high);
+        _mm_storeu_ps(&leaf.olo[h], _mm256_cvtpd_ps(floatDown4(low)));
+        _mm_storeu_ps(&leaf.ohi[h], _mm256_cvtpd_ps(floatUp4(high)));
+        for (int k = 0; k < 3; ++k) {
+            m[k] = keep4(m[k], valid);
+            _mm_storeu_ps(&leaf.mx[k][h], _mm256_cvtpd_ps(m[k].x));
+            _mm_storeu_ps(&leaf.my[k][h], _mm256_cvtpd_ps(m[k].y));
+            _mm_storeu_ps(&leaf.mz[k][h], _mm256_cvtpd_ps(m[k].z));
+            enclosure4(m[k], p, centre, low, high);
+            _mm_storeu_ps(&leaf.om[k][h], _mm256_cvtpd_ps(floatUp4(high)));
+        }
+    }
+}
+
 } // namespace
 
 } // namespace surface_index
@@ -163,7 +285,7 @@ namespace surface_index {
 const SurfaceKernels* avx2SurfaceKernels()
 {
     static const SurfaceKernels kernels{nodeBoundsAvx2, leafBoundsAvx2, packetBoundsAvx2,
-                                         searchPacketAvx2, "avx2"};
+                                         searchPacketAvx2, leafPrismsAvx2, "avx2"};
     static const bool supported = __builtin_cpu_supports("avx2");
     return supported ? &kernels : nullptr;
 }

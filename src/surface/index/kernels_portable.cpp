@@ -5,6 +5,7 @@
 #include "surface/index/kernels.h"
 #include "surface/index/traversal.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace surface_index {
@@ -128,12 +129,95 @@ void searchPacketPortable(const SurfaceIndex& index, SurfacePacket& packet,
     searchPacketWith<Portable>(index, packet, stack);
 }
 
+struct D3 {
+    double x, y, z;
+};
+
+inline double dot(const D3& a, const D3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline D3 cross(const D3& a, const D3& b)
+{
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline D3 minus(const D3& a, const D3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+// w / |w| rounded to float, or zero when |w| is 0 or not finite.
+inline Vector3 unitFloat(const D3& w)
+{
+    double length = std::sqrt(dot(w, w));
+    if (!(length > 0.0) || !std::isfinite(length))
+        return {0.0f, 0.0f, 0.0f};
+    return {float(w.x / length), float(w.y / length), float(w.z / length)};
+}
+inline D3 toD3(const Vector3& v) { return {v.x, v.y, v.z}; }
+
+// The enclosure [lo, hi] of w . (x_k - c) over the three scaled corners x_k
+// (exact in double) for a float vector w. Each difference x_k,i - c_i rounds
+// with relative error ud, the exact products and the two sums add at most
+// 2.01 ud of S = sum_i |w_i| |x_k,i - c_i|, so the margin 2^-50 S (8 ud) and
+// the outward rounding to float keep every real value inside.
+void enclosure(const Vector3& w, const D3 x[3], const float c[3], float& lo, float& hi)
+{
+    double low = HUGE_VAL, high = -HUGE_VAL;
+    for (int k = 0; k < 3; ++k) {
+        const double d[3] = {x[k].x - c[0], x[k].y - c[1], x[k].z - c[2]};
+        const double t = d[0] * w.x + d[1] * w.y + d[2] * w.z;
+        const double margin = (std::fabs(d[0] * w.x) + std::fabs(d[1] * w.y) +
+                               std::fabs(d[2] * w.z)) * 0x1p-50;
+        low = std::min(low, t - margin);
+        high = std::max(high, t + margin);
+    }
+    lo = floatDown(low);
+    hi = floatUp(high);
+}
+
+// Whether (n, m) meets the Gram bound of SurfaceLeaf: in double the
+// products of floats are exact and the sums err by 2 ud, far inside the
+// 2^-40 kept back.
+bool gramBounded(const Vector3& n, const Vector3& m)
+{
+    const double nn = dot(toD3(n), toD3(n)), mm = dot(toD3(m), toD3(m));
+    const double nm = dot(toD3(n), toD3(m));
+    return std::max(nn, mm) + std::fabs(nm) <= 1.0 + 0x1p-20 - 0x1p-40;
+}
+
+void leafPrismsPortable(const double (&x)[3][3][kLanes], const float (&c)[3], SurfaceLeaf& leaf)
+{
+    for (int j = 0; j < kLanes; ++j) {
+        const D3 p[3] = {{x[0][0][j], x[0][1][j], x[0][2][j]},
+                         {x[1][0][j], x[1][1][j], x[1][2][j]},
+                         {x[2][0][j], x[2][1][j], x[2][2][j]}};
+        // The directions only decide how tight the prism is; the
+        // enclosures make it valid for whatever floats they round to.
+        const D3 e[3] = {minus(p[1], p[0]), minus(p[2], p[1]), minus(p[0], p[2])};
+        const D3 normal = cross(e[0], minus(p[2], p[0]));
+        Vector3 n = unitFloat(normal);
+        Vector3 m[3];
+        bool valid = !(n.x == 0.0f && n.y == 0.0f && n.z == 0.0f);
+        for (int k = 0; k < 3 && valid; ++k) {
+            // Outward: the opposite corner lies on the inner side.
+            m[k] = unitFloat(cross(e[k], toD3(n)));
+            valid = !(m[k].x == 0.0f && m[k].y == 0.0f && m[k].z == 0.0f) && gramBounded(n, m[k]);
+        }
+        if (!valid) {
+            n = {0.0f, 0.0f, 0.0f};
+            m[0] = m[1] = m[2] = n;
+        }
+        leaf.nx[j] = n.x, leaf.ny[j] = n.y, leaf.nz[j] = n.z;
+        enclosure(n, p, c, leaf.olo[j], leaf.ohi[j]);
+        for (int k = 0; k < 3; ++k) {
+            leaf.mx[k][j] = m[k].x, leaf.my[k][j] = m[k].y, leaf.mz[k][j] = m[k].z;
+            float unusedLow;
+            enclosure(m[k], p, c, unusedLow, leaf.om[k][j]);
+        }
+    }
+}
+
 } // namespace
 
 const SurfaceKernels& portableSurfaceKernels()
 {
     static const SurfaceKernels kernels{nodeBoundsPortable, leafBoundsPortable,
-                                        packetBoundsPortable, searchPacketPortable, "portable"};
+                                        packetBoundsPortable, searchPacketPortable,
+                                        leafPrismsPortable, "portable"};
     return kernels;
 }
 

@@ -111,5 +111,8 @@ bool indexableMesh(const Mesh& mesh);
 // Builds the index over mesh.faces (indexableMesh must hold). The result
 // does not depend on the number of OpenMP threads.
 SurfaceIndex buildSurfaceIndex(const Mesh& mesh);
+// The same bytes, with the given kernel set's prism fill (kernels.h).
+struct SurfaceKernels;
+SurfaceIndex buildSurfaceIndex(const Mesh& mesh, const SurfaceKernels& kernels);
 
 } // namespace surface_index

@@ -258,6 +258,34 @@ TEST(SurfaceIndexBuild, SameBytesAtAnyThreadCount)
     }
 }
 
+// The AVX2 prism fill must write the portable one's bits: the index, and so
+// every candidate set, is then the same on any CPU. Every case of the
+// searches, degenerate and far-off triangles among them, and slivers whose
+// edge normals fail the Gram bound.
+TEST(SurfaceIndexBuild, SameBytesWithEitherKernelSet)
+{
+    const si::SurfaceKernels* avx2 = si::avx2SurfaceKernels();
+    if (!avx2)
+        GTEST_SKIP() << "no AVX2 on this CPU";
+    std::mt19937 rng(23);
+    std::vector<Mesh> meshes;
+    for (const SurfaceCase& c : surfaceCases())
+        meshes.push_back(c.make(rng).target);
+    meshes.push_back(withDegenerateFaces(soup(rng, 900, 0, 10), 2));
+    Mesh slivers = soup(rng, 300, 0, 10);
+    for (Vector3& v : slivers.vertices)
+        v.z = v.z * 1e-7f;
+    meshes.push_back(slivers);
+    for (const Mesh& to : meshes) {
+        const si::SurfaceIndex portable = si::buildSurfaceIndex(to, si::portableSurfaceKernels());
+        const si::SurfaceIndex vector = si::buildSurfaceIndex(to, *avx2);
+        ASSERT_EQ(portable.leaves.size(), vector.leaves.size());
+        EXPECT_EQ(std::memcmp(portable.leaves.data(), vector.leaves.data(),
+                              portable.leaves.size() * sizeof(si::SurfaceLeaf)), 0)
+            << to.faces.size() << " faces";
+    }
+}
+
 // The scale puts the largest coordinate in [2^10, 2^11) at any magnitude,
 // subnormal included, and every leaf box holds its scaled corners, also when
 // the scale pushes the smallest corners below the float range (a mesh
