@@ -10,8 +10,7 @@
 #include <limits>
 #include <new>
 
-#include <sys/mman.h>
-
+#include "geometry/huge_pages.h"
 #include "ply/reader.h"
 
 namespace {
@@ -144,21 +143,6 @@ int onFaceIndex(p_ply_argument argument)
     }
     faces.back().vertices[value_ndx] = static_cast<std::uint32_t>(value);
     return 1;
-}
-
-// Large meshes spend much of their load time on the first write to each page
-// of their arrays (a fault per 4 KiB page, and on virtual machines with shadow
-// paging each fault costs microseconds). Transparent huge pages cut the
-// faults 512-fold. Only a hint: where THP is unavailable nothing changes.
-void adviseHugePages(const void* data, std::size_t bytes)
-{
-    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-    if (bytes < 2 * kHuge)
-        return;
-    std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-    std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHuge - 1);
-    if (begin < end)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 // Registers the handlers and reserves the mesh from the header. Returns false

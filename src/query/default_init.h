@@ -2,13 +2,17 @@
 // initialise: resizing a vector of plain structs does not zero it first.
 // The indexes size their leaf arrays (tens of megabytes) and then fill
 // every byte of every leaf in a parallel loop; zeroing them beforehand
-// would be one more serial pass over the memory.
+// would be one more serial pass over the memory. Large blocks get the huge
+// page hint before that first write.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <new>
 #include <utility>
 #include <vector>
+
+#include "geometry/huge_pages.h"
 
 namespace query {
 
@@ -23,6 +27,13 @@ struct DefaultInitAllocator : std::allocator<T> {
     template <class U>
     DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept
     {
+    }
+
+    T* allocate(std::size_t n)
+    {
+        T* p = std::allocator<T>::allocate(n);
+        adviseHugePages(p, n * sizeof(T));
+        return p;
     }
 
     template <class U>

@@ -26,7 +26,7 @@ public:
         : mesh_(mesh), index_(index), count_(std::uint32_t(mesh.faces.size())),
           // Left uninitialised: the first write to each page happens in the
           // parallel loops below, not serially in a constructor.
-          items_(new Item[count_])
+          items_(count_)
     {
         // Normals are scaled by the mesh's radius so that a spread of normals
         // weighs as the spread of n . v' it causes for queries near the mesh.
@@ -62,12 +62,12 @@ public:
     // whatever the number of threads.
     void build()
     {
-        scratch_.reset(new Item[count_]);
+        scratch_.resize(count_);
         bins_.reset(new std::uint8_t[count_]);
 #pragma omp parallel
 #pragma omp single
         partition(0, count_);
-        scratch_.reset();
+        query::FillLaterVector<Item>().swap(scratch_);
         bins_.reset();
 
         // Every range the splits produce starts at a multiple of kLanes, so
@@ -117,10 +117,10 @@ private:
                 axis = a;
         std::uint32_t mid = splitPoint(r);
         query::selectSplit(
-            items_.get(), r.first, mid, r.second, lo[axis], hi[axis],
+            items_.data(), r.first, mid, r.second, lo[axis], hi[axis],
             [axis](const Item& a) { return a.key[axis]; },
             [axis](const Item& a, const Item& b) { return a.key[axis] < b.key[axis]; },
-            scratch_.get() + r.first, bins_.get() + r.first);
+            scratch_.data() + r.first, bins_.get() + r.first);
         return mid;
     }
 
@@ -259,9 +259,9 @@ private:
         float key[4];
         std::uint32_t face;
     };
-    std::unique_ptr<Item[]> items_;
+    query::FillLaterVector<Item> items_;
     // The splits' work space, a range's at the range's own positions.
-    std::unique_ptr<Item[]> scratch_;
+    query::FillLaterVector<Item> scratch_;
     std::unique_ptr<std::uint8_t[]> bins_;
     std::unique_ptr<Summary[]> leafSummaries_;
 };

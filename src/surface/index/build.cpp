@@ -18,7 +18,7 @@ class Builder {
 public:
     Builder(const Mesh& mesh, const SurfaceKernels& kernels, SurfaceIndex& index)
         : mesh_(mesh), kernels_(kernels), index_(index), count_(std::uint32_t(mesh.faces.size())),
-          items_(new Item[count_])
+          items_(count_)
     {
         float largest = 0.0f;
         for (const Vector3& v : mesh.vertices)
@@ -55,12 +55,12 @@ public:
     // depth-first recursion whatever the number of threads.
     void build()
     {
-        scratch_.reset(new Item[count_]);
+        scratch_.resize(count_);
         bins_.reset(new std::uint8_t[count_]);
 #pragma omp parallel
 #pragma omp single
         partition(0, count_);
-        scratch_.reset();
+        query::FillLaterVector<Item>().swap(scratch_);
         bins_.reset();
 
         // Every range the splits produce starts at a multiple of kLanes.
@@ -109,13 +109,13 @@ private:
         std::uint32_t mid = splitPoint(r);
         // Ties broken by face index: the order depends on the keys alone.
         query::selectSplit(
-            items_.get(), r.first, mid, r.second, lo[axis], hi[axis],
+            items_.data(), r.first, mid, r.second, lo[axis], hi[axis],
             [axis](const Item& a) { return a.key[axis]; },
             [axis](const Item& a, const Item& b) {
                 return a.key[axis] < b.key[axis] ||
                        (a.key[axis] == b.key[axis] && a.face < b.face);
             },
-            scratch_.get() + r.first, bins_.get() + r.first);
+            scratch_.data() + r.first, bins_.get() + r.first);
         return mid;
     }
 
@@ -227,9 +227,9 @@ private:
         float key[3];
         std::uint32_t face;
     };
-    std::unique_ptr<Item[]> items_;
+    query::FillLaterVector<Item> items_;
     // The splits' work space, a range's at the range's own positions.
-    std::unique_ptr<Item[]> scratch_;
+    query::FillLaterVector<Item> scratch_;
     std::unique_ptr<std::uint8_t[]> bins_;
     std::unique_ptr<Box[]> leafBoxes_;
 };
