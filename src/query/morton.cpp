@@ -32,12 +32,14 @@ std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
         scale[i] = extent > 0.0 ? double(0x1fffff) / extent : 0.0;
     }
     std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const Vector3& v = points[i];
+    const std::ptrdiff_t count = std::ptrdiff_t(points.size());
+#pragma omp parallel for schedule(static) if (count >= 65536)
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const Vector3& v = points[std::size_t(i)];
         auto cell = [&](float x, int a) { return std::uint64_t((double(x) - lo[a]) * scale[a]); };
         std::uint64_t code =
             spreadBits(cell(v.x, 0)) | spreadBits(cell(v.y, 1)) << 1 | spreadBits(cell(v.z, 2)) << 2;
-        keyed[i] = {code, std::uint32_t(i)};
+        keyed[std::size_t(i)] = {code, std::uint32_t(i)};
     }
     sortByKey(keyed);
     std::vector<std::uint32_t> order(points.size());
