@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "query/morton.h"
@@ -244,12 +245,29 @@ struct FaceGroup {
 // representatives give the lower bound a fair start.
 constexpr std::uint32_t kSurveyDepth = 6;
 
-std::int32_t buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order,
-                         std::uint32_t first, std::uint32_t last, std::vector<FaceGroup>& groups)
+// How many groups buildGroups makes of n faces. The halves of a level's
+// groups differ in size by one at most, so few sizes ever occur.
+std::uint32_t groupCount(std::uint32_t n, std::map<std::uint32_t, std::uint32_t>& known)
 {
-    const std::int32_t at = std::int32_t(groups.size());
-    groups.emplace_back();
-    FaceGroup g;
+    if (n <= kGroupLeaf)
+        return 1;
+    auto found = known.find(n);
+    if (found != known.end())
+        return found->second;
+    const std::uint32_t count = 1 + groupCount(n / 2, known) + groupCount(n - n / 2, known);
+    known.emplace(n, count);
+    return count;
+}
+
+// Fills groups[at] with the group of faces order[first, last) and the
+// groups beneath it after it, depth first (left half, then right), each
+// subtree at the place its size gives it, so that halves far apart are
+// built in parallel tasks.
+void buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order, std::uint32_t first,
+                 std::uint32_t last, std::vector<FaceGroup>& groups, std::int32_t at,
+                 const std::map<std::uint32_t, std::uint32_t>& counts)
+{
+    FaceGroup& g = groups[std::size_t(at)];
     g.first = first, g.last = last;
     if (last - first <= kGroupLeaf) {
         for (int i = 0; i < 3; ++i)
@@ -264,18 +282,29 @@ std::int32_t buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order,
         for (int i = 0; i < 3; ++i)
             diagonal2 += (double(g.hi[i]) - g.lo[i]) * (double(g.hi[i]) - g.lo[i]);
         g.leafReach = 0.5 * std::sqrt(diagonal2);
-    } else {
-        const std::uint32_t mid = first + (last - first) / 2;
-        g.left = buildGroups(a, order, first, mid, groups);
-        g.right = buildGroups(a, order, mid, last, groups);
-        const FaceGroup &l = groups[std::size_t(g.left)], &r = groups[std::size_t(g.right)];
-        for (int i = 0; i < 3; ++i)
-            g.lo[i] = std::min(l.lo[i], r.lo[i]), g.hi[i] = std::max(l.hi[i], r.hi[i]);
-        g.leaves = l.leaves + r.leaves;
-        g.leafReach = (l.leafReach * l.leaves + r.leafReach * r.leaves) / g.leaves;
+        return;
     }
-    groups[std::size_t(at)] = g;
-    return at;
+    const std::uint32_t mid = first + (last - first) / 2;
+    const std::uint32_t leftSize = mid - first;
+    g.left = at + 1;
+    g.right = g.left + std::int32_t(leftSize <= kGroupLeaf ? 1 : counts.at(leftSize));
+    constexpr std::uint32_t kTaskFaces = 1u << 14;
+    if (last - first >= 2 * kTaskFaces) {
+        // Shared, not firstprivate: a task would copy what the references
+        // refer to.
+#pragma omp task shared(a, order, groups, counts)
+        buildGroups(a, order, first, mid, groups, g.left, counts);
+        buildGroups(a, order, mid, last, groups, g.right, counts);
+#pragma omp taskwait
+    } else {
+        buildGroups(a, order, first, mid, groups, g.left, counts);
+        buildGroups(a, order, mid, last, groups, g.right, counts);
+    }
+    const FaceGroup &l = groups[std::size_t(g.left)], &r = groups[std::size_t(g.right)];
+    for (int i = 0; i < 3; ++i)
+        g.lo[i] = std::min(l.lo[i], r.lo[i]), g.hi[i] = std::max(l.hi[i], r.hi[i]);
+    g.leaves = l.leaves + r.leaves;
+    g.leafReach = (l.leafReach * l.leaves + r.leafReach * r.leaves) / g.leaves;
 }
 
 // Settles whole groups of A's faces by one vertex each before any piece is
@@ -303,6 +332,7 @@ std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, dou
     if (a.faces.empty())
         return 0;
     std::vector<Vector3> centroids(a.faceCount());
+#pragma omp parallel for schedule(static)
     for (std::size_t f = 0; f < a.faceCount(); ++f) {
         const Face& face = a.faces[f];
         const Vector3 &p = a.corner(face, 0), &q = a.corner(face, 1), &r = a.corner(face, 2);
@@ -311,9 +341,11 @@ std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, dou
                         float((double(p.z) + q.z + r.z) / 3)};
     }
     const std::vector<std::uint32_t> order = mortonOrder(centroids);
-    std::vector<FaceGroup> groups;
-    groups.reserve(4 * a.faceCount() / kGroupLeaf + 1);
-    buildGroups(a, order, 0, std::uint32_t(order.size()), groups);
+    std::map<std::uint32_t, std::uint32_t> counts;
+    std::vector<FaceGroup> groups(groupCount(std::uint32_t(order.size()), counts));
+#pragma omp parallel
+#pragma omp single
+    buildGroups(a, order, 0, std::uint32_t(order.size()), groups, 0, counts);
 
     // A group is first tried with its parent's representative (measured
     // already, so free), and gets its own only when that leaves it open.
