@@ -22,12 +22,12 @@ template <class Item, class Key, class Less>
 void selectSplit(Item* items, std::uint32_t first, std::uint32_t mid, std::uint32_t last,
                  float lo, float hi, Key key, Less less, Item* scratch, std::uint8_t* bins)
 {
-    // Below this nth_element is as fast: the range is in cache.
+    // Smaller ranges would leave too few items to a bin to gain anything.
     constexpr std::uint32_t kBinnedSize = 16;
     const std::uint32_t size = last - first;
-    // About four items a bin, at most 256.
-    const int kBins = int(std::min<std::uint32_t>(256, size / 4));
-    const double scale = kBins / (double(hi) - double(lo));
+    // About four items a bin, at most 256 (a byte each).
+    const int binCount = int(std::min<std::uint32_t>(256, size / 4));
+    const double scale = binCount / (double(hi) - double(lo));
     if (size < kBinnedSize || !std::isfinite(scale) || !(scale > 0.0)) {
         std::nth_element(items + first, items + mid, items + last, less);
         return;
@@ -40,7 +40,7 @@ void selectSplit(Item* items, std::uint32_t first, std::uint32_t mid, std::uint3
     std::uint32_t count[256] = {};
     for (std::uint32_t i = 0; i < size; ++i) {
         const double t = (double(key(in[i])) - lo) * scale;
-        const int bin = t >= 0.0 ? (t < kBins ? int(t) : kBins - 1) : 0;
+        const int bin = t >= 0.0 ? (t < binCount ? int(t) : binCount - 1) : 0;
         bins[i] = std::uint8_t(bin);
         ++count[bin];
     }

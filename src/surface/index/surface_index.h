@@ -108,11 +108,12 @@ struct SurfaceIndex {
 // every vertex coordinate finite.
 bool indexableMesh(const Mesh& mesh);
 
-// Builds the index over mesh.faces (indexableMesh must hold). The result
-// does not depend on the number of OpenMP threads.
-SurfaceIndex buildSurfaceIndex(const Mesh& mesh);
-// The same bytes, with the given kernel set's prism fill (kernels.h).
 struct SurfaceKernels;
+
+// Builds the index over mesh.faces (indexableMesh must hold), its prisms
+// filled by `kernels` (kernels.h; the first form takes the CPU's best set).
+// The bytes do not depend on the kernel set or the number of OpenMP threads.
+SurfaceIndex buildSurfaceIndex(const Mesh& mesh);
 SurfaceIndex buildSurfaceIndex(const Mesh& mesh, const SurfaceKernels& kernels);
 
 } // namespace surface_index
