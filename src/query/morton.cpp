@@ -47,3 +47,19 @@ std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
         order[i] = keyed[i].second;
     return order;
 }
+
+std::vector<std::uint32_t> faceMortonOrder(const Mesh& mesh)
+{
+    std::vector<Vector3> centroids(mesh.faceCount());
+    const std::ptrdiff_t faces = std::ptrdiff_t(mesh.faceCount());
+#pragma omp parallel for schedule(static) if (faces >= 65536)
+    for (std::ptrdiff_t f = 0; f < faces; ++f) {
+        const Face& face = mesh.faces[std::size_t(f)];
+        const Vector3 &p = mesh.corner(face, 0), &q = mesh.corner(face, 1), &r = mesh.corner(face, 2);
+        // In double, which cannot overflow; the mean of floats is a float.
+        centroids[std::size_t(f)] = {float((double(p.x) + q.x + r.x) / 3),
+                                     float((double(p.y) + q.y + r.y) / 3),
+                                     float((double(p.z) + q.z + r.z) / 3)};
+    }
+    return mortonOrder(centroids);
+}

@@ -6,9 +6,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "geometry/mesh.h"
 #include "geometry/vector3.h"
 
 // The indices of `points` sorted by their Morton code (21 bits per axis over
 // the points' box); ties keep index order, so the order depends only on the
 // points.
 std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points);
+
+// The faces of `mesh` in the Morton order of their centroids (the mean of
+// the corners in double, rounded to float).
+std::vector<std::uint32_t> faceMortonOrder(const Mesh& mesh);

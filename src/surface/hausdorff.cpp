@@ -331,16 +331,7 @@ std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, dou
     const Mesh& a = c.a;
     if (a.faces.empty())
         return 0;
-    std::vector<Vector3> centroids(a.faceCount());
-#pragma omp parallel for schedule(static)
-    for (std::size_t f = 0; f < a.faceCount(); ++f) {
-        const Face& face = a.faces[f];
-        const Vector3 &p = a.corner(face, 0), &q = a.corner(face, 1), &r = a.corner(face, 2);
-        // In double, which cannot overflow; the mean of floats is a float.
-        centroids[f] = {float((double(p.x) + q.x + r.x) / 3), float((double(p.y) + q.y + r.y) / 3),
-                        float((double(p.z) + q.z + r.z) / 3)};
-    }
-    const std::vector<std::uint32_t> order = mortonOrder(centroids);
+    const std::vector<std::uint32_t> order = faceMortonOrder(a);
     std::map<std::uint32_t, std::uint32_t> counts;
     std::vector<FaceGroup> groups(groupCount(std::uint32_t(order.size()), counts));
 #pragma omp parallel

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "query/morton.h"
+
 namespace {
 
 // The base-2 radical inverse (van der Corput) of i: its bits mirrored about
@@ -164,6 +166,10 @@ AreaSamples sampleSurface(const Mesh& mesh, std::size_t total)
             samples.faces[j] = std::uint32_t(f);
         }
     }
+    samples.searchOrder.reserve(samples.points.size());
+    for (std::uint32_t f : faceMortonOrder(mesh))
+        for (std::size_t j = first[f]; j < first[f + 1]; ++j)
+            samples.searchOrder.push_back(std::uint32_t(j));
     return samples;
 }
 

@@ -38,6 +38,9 @@ struct AreaSamples {
     std::vector<Point3d> points;       // face by face in face order
     std::vector<double> weights;       // the area each point stands for
     std::vector<std::uint32_t> faces;  // the face each point lies on
+    // The points' indices face by face in the Morton order of the faces:
+    // neighbours in space together, the order to search them in.
+    std::vector<std::uint32_t> searchOrder;
 };
 
 // `total` points on the faces of `mesh`, sampleCounts(mesh, total) of them on

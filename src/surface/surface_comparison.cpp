@@ -47,7 +47,7 @@ SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t
     direction.max = direction.vertices.max;
 
     area = sampleSurface(from, samples);
-    to.distances(area.points, direction.sampleDistances);
+    to.distances(area.points, area.searchOrder, direction.sampleDistances);
     direction.area = weightedStatistics(direction.sampleDistances, area.weights);
     direction.sampleWeights = area.weights;
     if (direction.area.count > 0)

@@ -30,24 +30,28 @@ bool inSearchDomain(const SurfaceIndex& index, const Point3d& p)
 
 void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
                              const std::vector<Point3d>& points, std::vector<double>& out,
-                             const SurfaceKernels& kernels)
+                             const SurfaceKernels& kernels, const std::vector<std::uint32_t>* given)
 {
     out.assign(points.size(), HUGE_VAL);
-    // Queries inside the domain, scaled to floats for the Morton order (the
-    // unscaled ones could overflow a float); the others
-    // one by one through the exhaustive loop.
+    // Queries inside the domain go through the index, in the given order or
+    // else in the Morton order of their keys, scaled to floats (the
+    // unscaled ones could overflow a float); the others one by one through
+    // the exhaustive loop.
     std::vector<std::uint32_t> inside, outside;
     std::vector<Vector3> keys;
     inside.reserve(points.size());
-    keys.reserve(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
+    if (!given)
+        keys.reserve(points.size());
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const std::uint32_t i = given ? (*given)[k] : std::uint32_t(k);
         const Point3d& p = points[i];
         if (inSearchDomain(index, p)) {
-            inside.push_back(std::uint32_t(i));
-            keys.push_back({float(p.x * index.scale), float(p.y * index.scale),
-                            float(p.z * index.scale)});
+            inside.push_back(i);
+            if (!given)
+                keys.push_back({float(p.x * index.scale), float(p.y * index.scale),
+                                float(p.z * index.scale)});
         } else
-            outside.push_back(std::uint32_t(i));
+            outside.push_back(i);
     }
     const std::ptrdiff_t far = std::ptrdiff_t(outside.size());
 #pragma omp parallel for schedule(dynamic, 4)
@@ -57,9 +61,14 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
         countAnsweredQueries(1);
     }
 
-    std::vector<std::uint32_t> order = mortonOrder(keys);
-    for (std::uint32_t& k : order)
-        k = inside[k];
+    std::vector<std::uint32_t> order;
+    if (given) {
+        order.swap(inside);
+    } else {
+        order = mortonOrder(keys);
+        for (std::uint32_t& k : order)
+            k = inside[k];
+    }
     struct Worker {
         std::vector<StackEntry> stack;
         SurfacePacket packet{};  // slots past a short packet's count are read, never used
@@ -139,6 +148,20 @@ NearestSurfaceSearch::NearestSurfaceSearch(const Mesh& target, SearchMode mode)
 
 void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::vector<double>& out)
 {
+    distancesAlong(points, nullptr, out);
+}
+
+void NearestSurfaceSearch::distances(const std::vector<Point3d>& points,
+                                     const std::vector<std::uint32_t>& order,
+                                     std::vector<double>& out)
+{
+    distancesAlong(points, &order, out);
+}
+
+void NearestSurfaceSearch::distancesAlong(const std::vector<Point3d>& points,
+                                          const std::vector<std::uint32_t>* order,
+                                          std::vector<double>& out)
+{
     // An index built already (prepareFacesWithin) is used for any batch: it
     // gives the same bits, and small batches are many in a refinement.
     // An index exists only over an indexable mesh: the many small batches
@@ -155,7 +178,7 @@ void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::ve
         index_ = std::make_shared<const surface_index::SurfaceIndex>(
             surface_index::buildSurfaceIndex(target_));
     surface_index::surfaceDistancesIndexed(*index_, target_, points, out,
-                                           surface_index::surfaceKernelsFor(mode_));
+                                           surface_index::surfaceKernelsFor(mode_), order);
 }
 
 void NearestSurfaceSearch::prepareFacesWithin()

@@ -3,6 +3,7 @@
 // kernels) at 1 and 2 threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -12,6 +13,7 @@
 #include "surface/index/indexed_search.h"
 #include "surface/index/surface_cases.h"
 #include "surface/surface_distance.h"
+#include "surface/sampling.h"
 #include "surface/surface_search.h"
 
 namespace {
@@ -124,6 +126,35 @@ TEST(SurfaceSearchFallback, SmallInputsAndModes)
     NearestSurfaceSearch(Mesh{}).distances(many, out);
     ASSERT_EQ(out.size(), many.size());
     EXPECT_EQ(out[0], HUGE_VAL);
+}
+
+// A caller's search order changes no result: area samples face by face in
+// the faces' Morton order, and a shuffled order with queries outside the
+// index's domain among them, on every kernel set.
+TEST(NearestSurfaceSearch, AnyOrderGivesTheSameDistances)
+{
+    std::mt19937 rng(29);
+    const Mesh to = soup(rng, 600, 0, 20);
+    const Mesh from = soup(rng, 300, 2, 20);
+    const AreaSamples samples = sampleSurface(from, 5000);
+    std::vector<Point3d> shuffledPoints = cubePoints(rng, 400, 0, 25);
+    shuffledPoints[7].x = std::nan("");
+    shuffledPoints[300].y = 1e300;
+    std::vector<std::uint32_t> shuffled(shuffledPoints.size());
+    for (std::uint32_t i = 0; i < shuffled.size(); ++i)
+        shuffled[i] = i;
+    std::shuffle(shuffled.begin(), shuffled.end(), rng);
+    for (SearchMode mode : {SearchMode::automatic, SearchMode::portable}) {
+        NearestSurfaceSearch search(to, mode);
+        std::vector<double> expected, out;
+        surfaceDistancesExhaustive(samples.points, to, expected);
+        search.distances(samples.points, samples.searchOrder, out);
+        expectBits(expected, out, "area samples");
+        surfaceDistancesExhaustive(shuffledPoints, to, expected);
+        search.distances(shuffledPoints, shuffled, out);
+        expectBits(expected, out, "shuffled");
+        EXPECT_TRUE(search.indexed());
+    }
 }
 
 // One search serves many point sets with one index.
