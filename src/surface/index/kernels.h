@@ -123,8 +123,22 @@ struct SurfacePacket {
 // 2^-23 |x| + 2^-149 in double rounds to a float on the far side of x (the
 // float rounding error is at most 2^-24 |x'| for a normal result and 2^-150
 // for a subnormal one; the double steps add about 2^-52 |x|).
-inline float floatDown(double x) { return float(x - std::fabs(x) * 0x1p-23 - 0x1p-149); }
-inline float floatUp(double x) { return float(x + std::fabs(x) * 0x1p-23 + 0x1p-149); }
+constexpr double kOutwardRelative = 0x1p-23, kOutwardAbsolute = 0x1p-149;
+inline float floatDown(double x)
+{
+    return float(x - std::fabs(x) * kOutwardRelative - kOutwardAbsolute);
+}
+inline float floatUp(double x)
+{
+    return float(x + std::fabs(x) * kOutwardRelative + kOutwardAbsolute);
+}
+
+// The build's prism fill, in both kernel sets (the arguments are beside the
+// portable fill): an enclosure's margin per unit of sum_i |w_i| |x_i - c_i|,
+// and the Gram bound of SurfaceLeaf with the room its rounding needs kept
+// back.
+constexpr double kEnclosureMargin = 0x1p-50;
+constexpr double kGramLimit = 1.0 + 0x1p-20 - 0x1p-40;
 
 // The limits of analyses 4 and 5 for slot q of `packet` from its best.
 inline void updateLimits(SurfacePacket& packet, int q, double scale)

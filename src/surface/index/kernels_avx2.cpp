@@ -203,18 +203,18 @@ inline __m256d gramBounded4(const D3x4& n, const D3x4& m)
 {
     const __m256d nn = dot4(n, n), mm = dot4(m, m), nm = dot4(n, m);
     const __m256d g = _mm256_add_pd(_mm256_max_pd(mm, nn), abs4(nm));
-    return _mm256_cmp_pd(g, _mm256_set1_pd(1.0 + 0x1p-20 - 0x1p-40), _CMP_LE_OQ);
+    return _mm256_cmp_pd(g, _mm256_set1_pd(kGramLimit), _CMP_LE_OQ);
 }
 
 inline __m256d floatDown4(__m256d x)
 {
-    const __m256d a = _mm256_sub_pd(x, _mm256_mul_pd(abs4(x), _mm256_set1_pd(0x1p-23)));
-    return _mm256_sub_pd(a, _mm256_set1_pd(0x1p-149));
+    const __m256d a = _mm256_sub_pd(x, _mm256_mul_pd(abs4(x), _mm256_set1_pd(kOutwardRelative)));
+    return _mm256_sub_pd(a, _mm256_set1_pd(kOutwardAbsolute));
 }
 inline __m256d floatUp4(__m256d x)
 {
-    const __m256d a = _mm256_add_pd(x, _mm256_mul_pd(abs4(x), _mm256_set1_pd(0x1p-23)));
-    return _mm256_add_pd(a, _mm256_set1_pd(0x1p-149));
+    const __m256d a = _mm256_add_pd(x, _mm256_mul_pd(abs4(x), _mm256_set1_pd(kOutwardRelative)));
+    return _mm256_add_pd(a, _mm256_set1_pd(kOutwardAbsolute));
 }
 
 // The enclosure of w . (p_k - c) over the three corners, before rounding
@@ -228,8 +228,8 @@ inline void enclosure4(const D3x4& w, const D3x4 (&p)[3], const D3x4& c, __m256d
         const __m256d px = _mm256_mul_pd(d.x, w.x), py = _mm256_mul_pd(d.y, w.y),
                       pz = _mm256_mul_pd(d.z, w.z);
         const __m256d t = _mm256_add_pd(_mm256_add_pd(px, py), pz);
-        const __m256d margin = _mm256_mul_pd(
-            _mm256_add_pd(_mm256_add_pd(abs4(px), abs4(py)), abs4(pz)), _mm256_set1_pd(0x1p-50));
+        const __m256d sum = _mm256_add_pd(_mm256_add_pd(abs4(px), abs4(py)), abs4(pz));
+        const __m256d margin = _mm256_mul_pd(sum, _mm256_set1_pd(kEnclosureMargin));
         low = _mm256_min_pd(_mm256_sub_pd(t, margin), low);
         high = _mm256_max_pd(_mm256_add_pd(t, margin), high);
     }

@@ -97,7 +97,8 @@ unsigned packetBoundsPortable(const SurfaceLeaf& leaf, const SurfacePacket& pack
     unsigned mask = 0;
     for (int q = first; q < last; ++q) {
         const float x = packet.x[q], y = packet.y[q], z = packet.z[q];
-        float s = squaredSum(gap(leaf.blo[0], leaf.bhi[0], x, x), gap(leaf.blo[1], leaf.bhi[1], y, y),
+        float s = squaredSum(gap(leaf.blo[0], leaf.bhi[0], x, x),
+                             gap(leaf.blo[1], leaf.bhi[1], y, y),
                              gap(leaf.blo[2], leaf.bhi[2], z, z));
         if (s <= packet.limit[q])
             mask |= 1u << q;
@@ -161,7 +162,7 @@ void enclosure(const Vector3& w, const D3 x[3], const float c[3], float& lo, flo
         const double d[3] = {x[k].x - c[0], x[k].y - c[1], x[k].z - c[2]};
         const double t = d[0] * w.x + d[1] * w.y + d[2] * w.z;
         const double margin = (std::fabs(d[0] * w.x) + std::fabs(d[1] * w.y) +
-                               std::fabs(d[2] * w.z)) * 0x1p-50;
+                               std::fabs(d[2] * w.z)) * kEnclosureMargin;
         low = std::min(low, t - margin);
         high = std::max(high, t + margin);
     }
@@ -176,7 +177,7 @@ bool gramBounded(const Vector3& n, const Vector3& m)
 {
     const double nn = dot(toD3(n), toD3(n)), mm = dot(toD3(m), toD3(m));
     const double nm = dot(toD3(n), toD3(m));
-    return std::max(nn, mm) + std::fabs(nm) <= 1.0 + 0x1p-20 - 0x1p-40;
+    return std::max(nn, mm) + std::fabs(nm) <= kGramLimit;
 }
 
 void leafPrismsPortable(const double (&x)[3][3][kLanes], const float (&c)[3], SurfaceLeaf& leaf)
