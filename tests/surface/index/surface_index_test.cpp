@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -260,8 +261,7 @@ TEST(SurfaceIndexBuild, SameBytesAtAnyThreadCount)
 
 // The AVX2 prism fill must write the portable one's bits: the index, and so
 // every candidate set, is then the same on any CPU. Every case of the
-// searches, degenerate and far-off triangles among them, and slivers whose
-// edge normals fail the Gram bound.
+// searches, degenerate and far-off triangles among them, and slivers.
 TEST(SurfaceIndexBuild, SameBytesWithEitherKernelSet)
 {
     const si::SurfaceKernels* avx2 = si::avx2SurfaceKernels();
@@ -284,6 +284,55 @@ TEST(SurfaceIndexBuild, SameBytesWithEitherKernelSet)
                               portable.leaves.size() * sizeof(si::SurfaceLeaf)), 0)
             << to.faces.size() << " faces";
     }
+}
+
+// Every leaf's prisms hold their triangles, checked in long double against
+// the stored floats: olo <= n . (x - c) <= ohi and m_e . (x - c) <= om_e at
+// each scaled corner x. The query-side allowances of the search are wide
+// enough to hide a prism rounded inwards by an ulp, so only this sees it.
+// (The enclosure's own 2^-50 margin matters only where the three products
+// cancel to far below the float rounding of the direction, which no mesh
+// here produces.)
+TEST(SurfaceIndexBuild, PrismsHoldTheirTrianglesExactly)
+{
+    if (std::numeric_limits<long double>::digits < 64)
+        GTEST_SKIP() << "long double too narrow to check float prisms exactly";
+    std::mt19937 rng(37);
+    std::vector<Mesh> meshes;
+    for (const SurfaceCase& c : surfaceCases())
+        meshes.push_back(c.make(rng).target);
+    for (float factor : {1e30f, 1e-30f})
+        meshes.push_back(scaled(soup(rng, 400, 0, 1), factor));
+    std::size_t checked = 0;
+    for (const Mesh& to : meshes) {
+        const si::SurfaceIndex index = si::buildSurfaceIndex(to);
+        const long double s = index.scale;
+        for (const si::SurfaceLeaf& leaf : index.leaves) {
+            const long double c[3] = {si::leafCentre(leaf, 0), si::leafCentre(leaf, 1),
+                                      si::leafCentre(leaf, 2)};
+            for (int j = 0; j < si::kLanes; ++j) {
+                if (leaf.nx[j] == 0.0f && leaf.ny[j] == 0.0f && leaf.nz[j] == 0.0f)
+                    continue;  // no prism
+                for (const Vector3& v : leaf.corner[j]) {
+                    // The differences are exact; the products and sums err
+                    // by about 2^-63 relative, far inside any float rounding.
+                    const long double d[3] = {v.x * s - c[0], v.y * s - c[1], v.z * s - c[2]};
+                    auto along = [&](float wx, float wy, float wz) {
+                        return d[0] * wx + d[1] * wy + d[2] * wz;
+                    };
+                    const long double t = along(leaf.nx[j], leaf.ny[j], leaf.nz[j]);
+                    ASSERT_TRUE(leaf.olo[j] <= t && t <= leaf.ohi[j])
+                        << to.faces.size() << " faces, lane " << j;
+                    for (int e = 0; e < 3; ++e)
+                        ASSERT_LE(along(leaf.mx[e][j], leaf.my[e][j], leaf.mz[e][j]),
+                                  (long double)leaf.om[e][j])
+                            << to.faces.size() << " faces, lane " << j << ", edge " << e;
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 10000u);
 }
 
 // The scale puts the largest coordinate in [2^10, 2^11) at any magnitude,
