@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <omp.h>
+
 #include "geometry/vector3.h"
 #include "query/progress.h"
 
@@ -40,10 +42,14 @@ void forEachPacket(const std::vector<std::uint32_t>& order, std::size_t packetSi
                    MakeWorker makeWorker, Search search)
 {
     const std::ptrdiff_t packets = std::ptrdiff_t((order.size() + packetSize - 1) / packetSize);
+    // Runs of 8 neighbouring packets keep a thread in one part of the index,
+    // but a small batch (the levels of a refinement) would go to one thread
+    // whole: below 64 packets a thread each are handed out one by one.
+    const int chunk = packets >= 64 * std::ptrdiff_t(omp_get_max_threads()) ? 8 : 1;
 #pragma omp parallel
     {
         auto worker = makeWorker();
-#pragma omp for schedule(dynamic, 8)
+#pragma omp for schedule(dynamic, chunk)
         for (std::ptrdiff_t k = 0; k < packets; ++k) {
             std::size_t first = std::size_t(k) * packetSize;
             const std::size_t count = std::min(packetSize, order.size() - first);
