@@ -1,9 +1,9 @@
 #include "query/morton.h"
 
 #include <algorithm>
-#include <utility>
+#include <cmath>
+#include <cstddef>
 
-#include "geometry/box.h"
 #include "query/radix_sort.h"
 
 namespace {
@@ -20,37 +20,55 @@ std::uint64_t spreadBits(std::uint64_t x)
     return x;
 }
 
-} // namespace
-
-std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
+// The order of n points, point(i) giving the i-th: bounds, codes and the
+// order written on every thread for a large n.
+template <class PointAt>
+std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point)
 {
-    float lo[3], hi[3];
-    pointBounds(points, lo, hi);
+    const std::ptrdiff_t count = std::ptrdiff_t(n);
+    const bool parallel = n >= 65536;
+    float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+    // min and max are exact, so the bounds do not depend on how the points
+    // are shared out.
+#pragma omp parallel for schedule(static) if (parallel) reduction(min : lo[:3]) reduction(max : hi[:3])
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const Vector3 v = point(std::size_t(i));
+        lo[0] = std::min(lo[0], v.x), hi[0] = std::max(hi[0], v.x);
+        lo[1] = std::min(lo[1], v.y), hi[1] = std::max(hi[1], v.y);
+        lo[2] = std::min(lo[2], v.z), hi[2] = std::max(hi[2], v.z);
+    }
     double scale[3];
     for (int i = 0; i < 3; ++i) {
         double extent = double(hi[i]) - lo[i];
         scale[i] = extent > 0.0 ? double(0x1fffff) / extent : 0.0;
     }
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(points.size());
-    const std::ptrdiff_t count = std::ptrdiff_t(points.size());
-#pragma omp parallel for schedule(static) if (count >= 65536)
+    KeyedIndices keyed(n);
+#pragma omp parallel for schedule(static) if (parallel)
     for (std::ptrdiff_t i = 0; i < count; ++i) {
-        const Vector3& v = points[std::size_t(i)];
+        const Vector3 v = point(std::size_t(i));
         auto cell = [&](float x, int a) { return std::uint64_t((double(x) - lo[a]) * scale[a]); };
         std::uint64_t code =
             spreadBits(cell(v.x, 0)) | spreadBits(cell(v.y, 1)) << 1 | spreadBits(cell(v.z, 2)) << 2;
         keyed[std::size_t(i)] = {code, std::uint32_t(i)};
     }
     sortByKey(keyed);
-    std::vector<std::uint32_t> order(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i)
-        order[i] = keyed[i].second;
+    std::vector<std::uint32_t> order(n);
+#pragma omp parallel for schedule(static) if (parallel)
+    for (std::ptrdiff_t i = 0; i < count; ++i)
+        order[std::size_t(i)] = keyed[std::size_t(i)].second;
     return order;
+}
+
+} // namespace
+
+std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
+{
+    return orderOf(points.size(), [&](std::size_t i) { return points[i]; });
 }
 
 std::vector<std::uint32_t> faceMortonOrder(const Mesh& mesh)
 {
-    std::vector<Vector3> centroids(mesh.faceCount());
+    query::FillLaterVector<Vector3> centroids(mesh.faceCount());
     const std::ptrdiff_t faces = std::ptrdiff_t(mesh.faceCount());
 #pragma omp parallel for schedule(static) if (faces >= 65536)
     for (std::ptrdiff_t f = 0; f < faces; ++f) {
@@ -61,5 +79,5 @@ std::vector<std::uint32_t> faceMortonOrder(const Mesh& mesh)
                                      float((double(p.y) + q.y + r.y) / 3),
                                      float((double(p.z) + q.z + r.z) / 3)};
     }
-    return mortonOrder(centroids);
+    return orderOf(centroids.size(), [&](std::size_t f) { return centroids[f]; });
 }

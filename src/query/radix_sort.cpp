@@ -7,13 +7,16 @@
 
 #include <omp.h>
 
-// A most-significant-digit radix sort. Each range is scattered stably by the
-// highest digit in which its keys differ (digits that all its keys share are
-// skipped, so a range of equal keys costs one pass), and each bucket is
-// sorted the same way on the bits below, until it is small enough for an
-// insertion sort. A large input makes its first pass on every thread and
-// sorts the buckets in parallel. Every step is stable, so the result is the
-// one order that keeps ties as they came, at any thread count.
+// Two radix sorts, both stable, so the result is the one order that keeps
+// ties as they came, whichever runs and at any thread count.
+//
+// Most significant digit first: each range is scattered by the highest
+// digit in which its keys differ (digits all its keys share are skipped,
+// so a range of equal keys costs one pass), and each bucket is sorted the
+// same way on the bits below, down to an insertion sort. A large input
+// makes its first pass on every thread and sorts the buckets in parallel;
+// on one thread it is the faster sort for millions of keys, which the
+// least-significant-digit passes would sweep six times through memory.
 
 namespace {
 
@@ -21,6 +24,8 @@ namespace {
 constexpr std::size_t kInsertionSize = 32;
 // Inputs this large make the first pass in parallel.
 constexpr std::size_t kParallelSize = 1u << 16;
+// On one thread, inputs this large take the most significant digit first.
+constexpr std::size_t kSerialDigitFirstSize = 1u << 20;
 
 void insertionSort(KeyedIndex* data, std::size_t n)
 {
@@ -94,7 +99,7 @@ void sortRange(KeyedIndex* from, KeyedIndex* other, std::size_t n, int high, boo
 // scatters its own contiguous share, in share order within each bucket, so
 // the scatter is as stable as one thread's. The buckets are then sorted in
 // parallel.
-void sortLarge(std::vector<KeyedIndex>& keyed, std::vector<KeyedIndex>& other)
+void sortLarge(KeyedIndices& keyed, KeyedIndices& other)
 {
     const std::size_t n = keyed.size();
     const int threads = omp_get_max_threads();
@@ -154,17 +159,46 @@ void sortLarge(std::vector<KeyedIndex>& keyed, std::vector<KeyedIndex>& other)
     }
 }
 
+// Least significant digit first, 11 bits a pass (6 passes cover the 64
+// bits; a digit every key shares is skipped). Each pass is stable. On one
+// thread it is the faster sort below a million keys, whose counts and
+// buffers stay in cache.
+void sortLeastDigitFirst(KeyedIndices& keyed, KeyedIndices& other)
+{
+    constexpr int kBits = 11, kPasses = 6;
+    constexpr std::size_t kBuckets = std::size_t(1) << kBits;
+    std::vector<std::size_t> counts(kPasses * kBuckets, 0);
+    for (const KeyedIndex& k : keyed)
+        for (int pass = 0; pass < kPasses; ++pass)
+            ++counts[std::size_t(pass) * kBuckets + (k.first >> (kBits * pass) & (kBuckets - 1))];
+    for (int pass = 0; pass < kPasses; ++pass) {
+        std::size_t* count = &counts[std::size_t(pass) * kBuckets];
+        // A digit every key shares moves nothing.
+        if (std::find(count, count + kBuckets, keyed.size()) != count + kBuckets)
+            continue;
+        std::size_t start = 0;
+        for (std::size_t b = 0; b < kBuckets; ++b)
+            start += std::exchange(count[b], start);
+        for (const KeyedIndex& k : keyed)
+            other[count[k.first >> (kBits * pass) & (kBuckets - 1)]++] = k;
+        keyed.swap(other);
+    }
+}
+
 } // namespace
 
-void sortByKey(std::vector<KeyedIndex>& keyed)
+void sortByKey(KeyedIndices& keyed)
 {
     if (keyed.size() <= kInsertionSize) {
         insertionSort(keyed.data(), keyed.size());
         return;
     }
-    std::vector<KeyedIndex> other(keyed.size());
-    if (keyed.size() >= kParallelSize && omp_get_max_threads() > 1 && !omp_in_parallel())
+    KeyedIndices other(keyed.size());
+    const bool threads = omp_get_max_threads() > 1 && !omp_in_parallel();
+    if (keyed.size() >= kParallelSize && threads)
         sortLarge(keyed, other);
-    else
+    else if (keyed.size() >= kSerialDigitFirstSize)
         sortRange(keyed.data(), other.data(), keyed.size(), 64, true);
+    else
+        sortLeastDigitFirst(keyed, other);
 }

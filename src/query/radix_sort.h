@@ -8,6 +8,11 @@
 #include <utility>
 #include <vector>
 
-using KeyedIndex = std::pair<std::uint64_t, std::uint32_t>;
+#include "query/default_init.h"
 
-void sortByKey(std::vector<KeyedIndex>& keyed);
+using KeyedIndex = std::pair<std::uint64_t, std::uint32_t>;
+// Filled in parallel by the callers: its pages are first written there, not
+// zeroed beforehand on one thread.
+using KeyedIndices = query::FillLaterVector<KeyedIndex>;
+
+void sortByKey(KeyedIndices& keyed);

@@ -26,16 +26,19 @@ std::vector<std::size_t> ascendingOrder(const std::vector<double>& values)
         values.size() <= UINT32_MAX &&
         std::all_of(values.begin(), values.end(), [](double v) { return v >= 0.0; });
     if (keyable) {
-        std::vector<KeyedIndex> keyed(values.size());
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            const double v = values[i] + 0.0;  // -0 + 0 is +0
+        KeyedIndices keyed(values.size());
+        const std::ptrdiff_t count = std::ptrdiff_t(values.size());
+#pragma omp parallel for schedule(static) if (count >= 65536)
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
+            const double v = values[std::size_t(i)] + 0.0;  // -0 + 0 is +0
             std::uint64_t bits;
             std::memcpy(&bits, &v, sizeof bits);
-            keyed[i] = {bits, std::uint32_t(i)};
+            keyed[std::size_t(i)] = {bits, std::uint32_t(i)};
         }
         sortByKey(keyed);
-        for (std::size_t k = 0; k < keyed.size(); ++k)
-            order[k] = keyed[k].second;
+#pragma omp parallel for schedule(static) if (count >= 65536)
+        for (std::ptrdiff_t k = 0; k < count; ++k)
+            order[std::size_t(k)] = keyed[std::size_t(k)].second;
         return order;
     }
     std::iota(order.begin(), order.end(), std::size_t(0));

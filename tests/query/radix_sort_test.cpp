@@ -16,10 +16,10 @@
 
 namespace {
 
-std::vector<std::vector<KeyedIndex>> inputsOfSize(std::size_t n)
+std::vector<KeyedIndices> inputsOfSize(std::size_t n)
 {
     std::mt19937_64 rng(5 + n);
-    std::vector<std::vector<KeyedIndex>> inputs(4, std::vector<KeyedIndex>(n));
+    std::vector<KeyedIndices> inputs(4, KeyedIndices(n));
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t r = rng();
         inputs[0][i] = {r, std::uint32_t(i)};
@@ -34,13 +34,13 @@ std::vector<std::vector<KeyedIndex>> inputsOfSize(std::size_t n)
 
 void expectStableOrder(std::size_t n)
 {
-    const std::vector<std::vector<KeyedIndex>> inputs = inputsOfSize(n);
+    const std::vector<KeyedIndices> inputs = inputsOfSize(n);
     for (std::size_t k = 0; k < inputs.size(); ++k) {
-        const std::vector<KeyedIndex>& input = inputs[k];
-        std::vector<KeyedIndex> expected = input;
+        const KeyedIndices& input = inputs[k];
+        KeyedIndices expected = input;
         std::stable_sort(expected.begin(), expected.end(),
                          [](const KeyedIndex& a, const KeyedIndex& b) { return a.first < b.first; });
-        std::vector<KeyedIndex> got = input;
+        KeyedIndices got = input;
         sortByKey(got);
         EXPECT_TRUE(got == expected) << "n " << n << ", input " << k;
     }
