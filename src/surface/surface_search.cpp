@@ -32,26 +32,54 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
                              const std::vector<Point3d>& points, std::vector<double>& out,
                              const SurfaceKernels& kernels, const std::vector<std::uint32_t>* given)
 {
-    out.assign(points.size(), HUGE_VAL);
+    // Every slot is written below, by the index or by the exhaustive loop.
+    out.resize(points.size());
+    const std::ptrdiff_t total = std::ptrdiff_t(points.size());
+    const bool parallel = total >= 65536;
+    std::ptrdiff_t outsideCount = 0;
+#pragma omp parallel for schedule(static) reduction(+ : outsideCount) if (parallel)
+    for (std::ptrdiff_t k = 0; k < total; ++k)
+        outsideCount += !inSearchDomain(index, points[std::size_t(k)]);
+
     // Queries inside the domain go through the index, in the given order or
     // else in the Morton order of their keys, scaled to floats (the
     // unscaled ones could overflow a float); the others one by one through
-    // the exhaustive loop.
-    std::vector<std::uint32_t> inside, outside;
-    std::vector<Vector3> keys;
-    inside.reserve(points.size());
-    if (!given)
-        keys.reserve(points.size());
-    for (std::size_t k = 0; k < points.size(); ++k) {
-        const std::uint32_t i = given ? (*given)[k] : std::uint32_t(k);
-        const Point3d& p = points[i];
-        if (inSearchDomain(index, p)) {
-            inside.push_back(i);
-            if (!given)
-                keys.push_back({float(p.x * index.scale), float(p.y * index.scale),
-                                float(p.z * index.scale)});
-        } else
-            outside.push_back(i);
+    // the exhaustive loop. Usually every query is inside, and the order is
+    // made without a serial pass over them.
+    auto keyOf = [&](const Point3d& p) {
+        return Vector3{float(p.x * index.scale), float(p.y * index.scale),
+                       float(p.z * index.scale)};
+    };
+    std::vector<std::uint32_t> order, outside;
+    if (outsideCount == 0) {
+        if (!given) {
+            std::vector<Vector3> keys(points.size());
+#pragma omp parallel for schedule(static) if (parallel)
+            for (std::ptrdiff_t k = 0; k < total; ++k)
+                keys[std::size_t(k)] = keyOf(points[std::size_t(k)]);
+            order = mortonOrder(keys);
+        }
+    } else {
+        std::vector<std::uint32_t> inside;
+        std::vector<Vector3> keys;
+        inside.reserve(points.size());
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            const std::uint32_t i = given ? (*given)[k] : std::uint32_t(k);
+            const Point3d& p = points[i];
+            if (inSearchDomain(index, p)) {
+                inside.push_back(i);
+                if (!given)
+                    keys.push_back(keyOf(p));
+            } else
+                outside.push_back(i);
+        }
+        if (given) {
+            order.swap(inside);
+        } else {
+            order = mortonOrder(keys);
+            for (std::uint32_t& k : order)
+                k = inside[k];
+        }
     }
     const std::ptrdiff_t far = std::ptrdiff_t(outside.size());
 #pragma omp parallel for schedule(dynamic, 4)
@@ -60,15 +88,8 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
         out[i] = std::sqrt(nearestSurfaceDistanceSquared(points[i], mesh));
         countAnsweredQueries(1);
     }
+    const std::vector<std::uint32_t>& searched = outsideCount == 0 && given ? *given : order;
 
-    std::vector<std::uint32_t> order;
-    if (given) {
-        order.swap(inside);
-    } else {
-        order = mortonOrder(keys);
-        for (std::uint32_t& k : order)
-            k = inside[k];
-    }
     struct Worker {
         std::vector<StackEntry> stack;
         SurfacePacket packet{};  // slots past a short packet's count are read, never used
@@ -87,7 +108,7 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
         for (int q = 0; q < packet.count; ++q)
             out[queries[q]] = std::sqrt(packet.best[q]);
     };
-    forEachPacket(order, std::size_t(kMaxPacket), makeWorker, search);
+    forEachPacket(searched, std::size_t(kMaxPacket), makeWorker, search);
 }
 
 // Why no face within the radius is missed: let T be a triangle with
