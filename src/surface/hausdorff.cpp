@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "query/default_init.h"
 #include "query/morton.h"
 #include "surface/distance_bounds.h"
 
@@ -19,16 +20,19 @@ constexpr std::uint32_t kNoHint = 0xffffffffu;
 
 // A piece of face `face` of A: the triangle of its three corners, given by
 // barycentric weights (u, v) of the face's second and third corners.
+// Plain data, with no initialisers: a level's children are written in
+// parallel into an array that is not cleared first.
 struct Piece {
-    std::uint32_t face = 0;
-    std::uint32_t depth = 0;
-    double u[3] = {}, v[3] = {};
-    Point3d p[3] = {};  // barycentricPoint of each corner
-    double d[3] = {};   // the surface search's distance of each p
+    std::uint32_t face;
+    std::uint32_t depth;
+    double u[3], v[3];
+    Point3d p[3];  // barycentricPoint of each corner
+    double d[3];   // the surface search's distance of each p
     // The triangle of B that gave the parent its bound, tried first: it
     // usually settles the child too, without a radius query.
-    std::uint32_t hint = kNoHint;
+    std::uint32_t hint;
 };
+using Pieces = query::FillLaterVector<Piece>;
 
 struct Context {
     const Mesh& a;
@@ -453,8 +457,9 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     // are bounded: most are settled at once, so only those kept or split
     // are ever stored (and none is formed on one thread for all).
     auto facePiece = [&](std::uint32_t f) {
-        Piece piece;
+        Piece piece{};
         piece.face = f;
+        piece.hint = kNoHint;
         piece.u[1] = 1.0, piece.v[2] = 1.0;
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t vertex = a.faces[f].vertices[std::size_t(k)];
@@ -463,7 +468,7 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
         }
         return piece;
     };
-    std::vector<Piece> active;
+    Pieces active;
     bool firstLevel = !survivors.empty();
     auto levelSize = [&] { return firstLevel ? survivors.size() : active.size(); };
     // The level's piece i: formed in `formed` on the first level, else
@@ -485,6 +490,7 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     std::vector<double> bounds, midDistance;
     std::vector<std::uint32_t> used;
     std::vector<Point3d> midPoints;
+    std::vector<std::uint32_t> splitting;  // the level's pieces to split
     std::vector<std::uint32_t> scratch;
     double certified = 0.0;
     for (;;) {
@@ -508,58 +514,70 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             }
             result.pieces += levelSize();
 
-            std::vector<Piece> split;
-            Piece formed;
+            // Dropped, kept or split, in level order; the split pieces'
+            // children and the midpoints of their edges are then formed in
+            // parallel, each at the place its parent's rank gives it.
+            splitting.clear();
             for (std::size_t i = 0; i < levelSize(); ++i) {
                 if (!(bounds[i] > lower)) {
                     upper = std::max(upper, bounds[i]);
                     continue;
                 }
-                const Piece& piece = levelPiece(i, formed);
-                if (bounds[i] <= target || piece.depth >= kMaxDepth) {
-                    kept.push_back(piece);
+                const std::uint32_t depth = firstLevel ? 0 : active[i].depth;
+                if (bounds[i] <= target || depth >= kMaxDepth) {
+                    Piece formed;
+                    kept.push_back(levelPiece(i, formed));
                     keptUpper.push_back(bounds[i]);
                 } else {
-                    split.push_back(piece);
-                    split.back().hint = used[i];
+                    splitting.push_back(std::uint32_t(i));
                 }
             }
-            firstLevel = false;
 
-            // Each split piece's three edge midpoints, evaluated in one batch.
-            midPoints.clear();
-            std::vector<Piece> next;
-            next.reserve(4 * split.size());
-            for (const Piece& s : split) {
-                const double mu[3] = {0.5 * (s.u[0] + s.u[1]), 0.5 * (s.u[1] + s.u[2]),
-                                      0.5 * (s.u[2] + s.u[0])};
-                const double mv[3] = {0.5 * (s.v[0] + s.v[1]), 0.5 * (s.v[1] + s.v[2]),
-                                      0.5 * (s.v[2] + s.v[0])};
-                // m0 = mid(0, 1), m1 = mid(1, 2), m2 = mid(2, 0).
-                next.push_back(child(c, s, {s.u[0], mu[0], mu[2]}, {s.v[0], mv[0], mv[2]}));
-                next.push_back(child(c, s, {mu[0], s.u[1], mu[1]}, {mv[0], s.v[1], mv[1]}));
-                next.push_back(child(c, s, {mu[2], mu[1], s.u[2]}, {mv[2], mv[1], s.v[2]}));
-                next.push_back(child(c, s, {mu[0], mu[1], mu[2]}, {mv[0], mv[1], mv[2]}));
-                const Piece& middle = next.back();
+            const std::ptrdiff_t splits = std::ptrdiff_t(splitting.size());
+            Pieces next(4 * splitting.size());
+            midPoints.resize(3 * splitting.size());
+#pragma omp parallel for schedule(static) if (splits >= 1024)
+            for (std::ptrdiff_t s = 0; s < splits; ++s) {
+                Piece formed;
+                const Piece& parent = levelPiece(splitting[std::size_t(s)], formed);
+                const double mu[3] = {0.5 * (parent.u[0] + parent.u[1]),
+                                      0.5 * (parent.u[1] + parent.u[2]),
+                                      0.5 * (parent.u[2] + parent.u[0])};
+                const double mv[3] = {0.5 * (parent.v[0] + parent.v[1]),
+                                      0.5 * (parent.v[1] + parent.v[2]),
+                                      0.5 * (parent.v[2] + parent.v[0])};
+                const std::uint32_t hint = used[splitting[std::size_t(s)]];
+                Piece* four = &next[4 * std::size_t(s)];
+                // m0 = mid(0, 1), m1 = mid(1, 2), m2 = mid(2, 0); the
+                // midpoints' distances follow the batch below.
+                four[0] = child(c, parent, {parent.u[0], mu[0], mu[2]}, {parent.v[0], mv[0], mv[2]});
+                four[1] = child(c, parent, {mu[0], parent.u[1], mu[1]}, {mv[0], parent.v[1], mv[1]});
+                four[2] = child(c, parent, {mu[2], mu[1], parent.u[2]}, {mv[2], mv[1], parent.v[2]});
+                four[3] = child(c, parent, {mu[0], mu[1], mu[2]}, {mv[0], mv[1], mv[2]});
+                for (int k = 0; k < 4; ++k)
+                    four[k].hint = hint;
+                four[0].d[0] = parent.d[0];
+                four[1].d[1] = parent.d[1];
+                four[2].d[2] = parent.d[2];
                 for (int k = 0; k < 3; ++k)
-                    midPoints.push_back(middle.p[k]);
+                    midPoints[3 * std::size_t(s) + std::size_t(k)] = four[3].p[k];
             }
+            firstLevel = false;
             toB.distances(midPoints, midDistance);
             result.points += midPoints.size();
-            for (std::size_t s = 0; s < split.size(); ++s) {
-                const double* m = &midDistance[3 * s];
-                const Piece& parent = split[s];
-                const double d[4][3] = {{parent.d[0], m[0], m[2]},
-                                        {m[0], parent.d[1], m[1]},
-                                        {m[2], m[1], parent.d[2]},
-                                        {m[0], m[1], m[2]}};
-                for (int k = 0; k < 4; ++k)
-                    for (int j = 0; j < 3; ++j)
-                        next[4 * s + std::size_t(k)].d[j] = d[k][j];
-                for (int j = 0; j < 3; ++j)
-                    if (m[j] > lower)
-                        lower = m[j], witness = midPoints[3 * s + std::size_t(j)];
+#pragma omp parallel for schedule(static) if (splits >= 1024)
+            for (std::ptrdiff_t s = 0; s < splits; ++s) {
+                const double* m = &midDistance[3 * std::size_t(s)];
+                Piece* four = &next[4 * std::size_t(s)];
+                four[0].d[1] = m[0], four[0].d[2] = m[2];
+                four[1].d[0] = m[0], four[1].d[2] = m[1];
+                four[2].d[0] = m[2], four[2].d[1] = m[1];
+                four[3].d[0] = m[0], four[3].d[1] = m[1], four[3].d[2] = m[2];
             }
+            // The first in batch order among equals, as on one thread.
+            for (std::size_t k = 0; k < midPoints.size(); ++k)
+                if (midDistance[k] > lower)
+                    lower = midDistance[k], witness = midPoints[k];
             active.swap(next);
         }
 
