@@ -140,6 +140,25 @@ inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q, boo
     seed<K>(index, packet, q, ~child);
 }
 
+// Whether query q lies within the size of `leaf`'s box of that box (or
+// within its predecessor's reach of it): then the leaf that held its
+// predecessor's nearest triangle is a good first candidate. Queries far
+// apart on the curve (a batch of scattered points) are seeded by a descent
+// instead, as a poor first bound would open much of the tree.
+inline bool nearLeaf(const SurfaceIndex& index, const SurfacePacket& packet, int q,
+                     std::int32_t leaf)
+{
+    const SurfaceLeaf& l = index.leaves[std::size_t(leaf)];
+    const float x[3] = {packet.x[q], packet.y[q], packet.z[q]};
+    float gap2 = 0, size2 = 0;
+    for (int i = 0; i < 3; ++i) {
+        const float gap = std::max({l.blo[i] - x[i], x[i] - l.bhi[i], 0.0f});
+        gap2 += gap * gap;
+        size2 += (l.bhi[i] - l.blo[i]) * (l.bhi[i] - l.blo[i]);
+    }
+    return gap2 <= size2 + packet.limit[q - 1];
+}
+
 // The shared traversal of queries [first, last) of the packet, whose points
 // all lie in `box`.
 template <class K>
@@ -240,8 +259,12 @@ void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
         return;
     }
     for (int q = 0; q < packet.count; ++q) {
-        if (q > 0 && q < last && packet.bestLeaf[q - 1] >= 0)
-            seed<K>(index, packet, q, packet.bestLeaf[q - 1]);
+        if (q > 0 && q < last) {
+            if (packet.bestLeaf[q - 1] >= 0 && nearLeaf(index, packet, q, packet.bestLeaf[q - 1]))
+                seed<K>(index, packet, q, packet.bestLeaf[q - 1]);
+            else
+                descend<K>(index, packet, q, true);
+        }
         const QueryBox point{{packet.x[q], packet.y[q], packet.z[q]},
                              {packet.x[q], packet.y[q], packet.z[q]}};
         traverse<K>(index, packet, point, q, q + 1, stack);
