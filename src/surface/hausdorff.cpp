@@ -233,17 +233,20 @@ constexpr std::uint32_t kGroupLeaf = 4;
 
 // A group of A's faces: a range of the Morton order, its corners' box, and
 // its two halves (none for a group of at most kGroupLeaf faces).
+// Plain data, every field written by buildGroups, in parallel, into an
+// array not cleared first.
 struct FaceGroup {
-    std::uint32_t first = 0, last = 0;
-    std::int32_t left = -1, right = -1;
-    float lo[3] = {}, hi[3] = {};
+    std::uint32_t first, last;
+    std::int32_t left, right;
+    float lo[3], hi[3];
     // The mean half diagonal of the boxes of the smallest groups beneath: a
     // bound is at least that much above the representative's distance, so
     // with the lower bound below it the halving settles nothing (meshes
     // that nearly coincide) and the faces go straight to the pieces.
-    double leafReach = 0;
-    std::uint32_t leaves = 1;
+    double leafReach;
+    std::uint32_t leaves;
 };
+using FaceGroups = query::FillLaterVector<FaceGroup>;
 
 // The levels measured before leafReach may stop the halving: their 2^6
 // representatives give the lower bound a fair start.
@@ -268,12 +271,14 @@ std::uint32_t groupCount(std::uint32_t n, std::map<std::uint32_t, std::uint32_t>
 // subtree at the place its size gives it, so that halves far apart are
 // built in parallel tasks.
 void buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order, std::uint32_t first,
-                 std::uint32_t last, std::vector<FaceGroup>& groups, std::int32_t at,
+                 std::uint32_t last, FaceGroups& groups, std::int32_t at,
                  const std::map<std::uint32_t, std::uint32_t>& counts)
 {
     FaceGroup& g = groups[std::size_t(at)];
     g.first = first, g.last = last;
     if (last - first <= kGroupLeaf) {
+        g.left = g.right = -1;
+        g.leaves = 1;
         for (int i = 0; i < 3; ++i)
             g.lo[i] = HUGE_VALF, g.hi[i] = -HUGE_VALF;
         for (std::uint32_t k = first; k < last; ++k)
@@ -337,7 +342,7 @@ std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, dou
         return 0;
     const std::vector<std::uint32_t> order = faceMortonOrder(a);
     std::map<std::uint32_t, std::uint32_t> counts;
-    std::vector<FaceGroup> groups(groupCount(std::uint32_t(order.size()), counts));
+    FaceGroups groups(groupCount(std::uint32_t(order.size()), counts));
 #pragma omp parallel
 #pragma omp single
     buildGroups(a, order, 0, std::uint32_t(order.size()), groups, 0, counts);
@@ -438,10 +443,14 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     double lower = -1.0, upper = 0.0;
     Point3d witness{};
     {
-        std::vector<bool> referenced(a.vertexCount(), false);
-        for (const Face& face : a.faces)
-            for (std::uint32_t index : face.vertices)
-                referenced[index] = true;
+        std::vector<std::uint8_t> referenced(a.vertexCount(), 0);
+        const std::ptrdiff_t faces = std::ptrdiff_t(a.faces.size());
+#pragma omp parallel for schedule(static) if (faces >= 65536)
+        for (std::ptrdiff_t f = 0; f < faces; ++f)
+            for (std::uint32_t index : a.faces[std::size_t(f)].vertices) {
+#pragma omp atomic write
+                referenced[index] = 1;
+            }
         std::vector<std::uint32_t> lone;
         for (std::uint32_t i = 0; i < a.vertexCount(); ++i)
             if (!referenced[i])
