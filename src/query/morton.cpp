@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 #include "query/radix_sort.h"
 
@@ -20,29 +21,32 @@ std::uint64_t spreadBits(std::uint64_t x)
     return x;
 }
 
-// The order of n points, point(i) giving the i-th: bounds, codes and the
-// order written on every thread for a large n.
+// The order of n points, point(i) giving the i-th, sorted in `keyed` (n
+// pairs; point(i) may read pair i, which is written only after it): bounds,
+// codes and the order written on every thread for a large n.
 template <class PointAt>
-std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point)
+std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point, KeyedIndices& keyed)
 {
     const std::ptrdiff_t count = std::ptrdiff_t(n);
     const bool parallel = n >= 65536;
-    float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+    float lx = HUGE_VALF, ly = HUGE_VALF, lz = HUGE_VALF;
+    float hx = -HUGE_VALF, hy = -HUGE_VALF, hz = -HUGE_VALF;
     // min and max are exact, so the bounds do not depend on how the points
     // are shared out.
-#pragma omp parallel for schedule(static) if (parallel) reduction(min : lo[:3]) reduction(max : hi[:3])
+#pragma omp parallel for schedule(static) if (parallel) reduction(min : lx, ly, lz) \
+    reduction(max : hx, hy, hz)
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const Vector3 v = point(std::size_t(i));
-        lo[0] = std::min(lo[0], v.x), hi[0] = std::max(hi[0], v.x);
-        lo[1] = std::min(lo[1], v.y), hi[1] = std::max(hi[1], v.y);
-        lo[2] = std::min(lo[2], v.z), hi[2] = std::max(hi[2], v.z);
+        lx = std::min(lx, v.x), hx = std::max(hx, v.x);
+        ly = std::min(ly, v.y), hy = std::max(hy, v.y);
+        lz = std::min(lz, v.z), hz = std::max(hz, v.z);
     }
+    const float lo[3] = {lx, ly, lz}, hi[3] = {hx, hy, hz};
     double scale[3];
     for (int i = 0; i < 3; ++i) {
         double extent = double(hi[i]) - lo[i];
         scale[i] = extent > 0.0 ? double(0x1fffff) / extent : 0.0;
     }
-    KeyedIndices keyed(n);
 #pragma omp parallel for schedule(static) if (parallel)
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const Vector3 v = point(std::size_t(i));
@@ -63,21 +67,39 @@ std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point)
 
 std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
 {
-    return orderOf(points.size(), [&](std::size_t i) { return points[i]; });
+    KeyedIndices keyed(points.size());
+    return orderOf(points.size(), [&](std::size_t i) { return points[i]; }, keyed);
 }
 
 std::vector<std::uint32_t> faceMortonOrder(const Mesh& mesh)
 {
-    query::FillLaterVector<Vector3> centroids(mesh.faceCount());
+    // The centroids wait in the pairs' own memory, as bits, until their
+    // codes replace them: one buffer to write first instead of two.
+    auto bitsOf = [](float x) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        return bits;
+    };
+    auto floatOf = [](std::uint32_t bits) {
+        float x;
+        std::memcpy(&x, &bits, sizeof x);
+        return x;
+    };
+    KeyedIndices keyed(mesh.faceCount());
     const std::ptrdiff_t faces = std::ptrdiff_t(mesh.faceCount());
 #pragma omp parallel for schedule(static) if (faces >= 65536)
     for (std::ptrdiff_t f = 0; f < faces; ++f) {
         const Face& face = mesh.faces[std::size_t(f)];
         const Vector3 &p = mesh.corner(face, 0), &q = mesh.corner(face, 1), &r = mesh.corner(face, 2);
         // In double, which cannot overflow; the mean of floats is a float.
-        centroids[std::size_t(f)] = {float((double(p.x) + q.x + r.x) / 3),
-                                     float((double(p.y) + q.y + r.y) / 3),
-                                     float((double(p.z) + q.z + r.z) / 3)};
+        const float x = float((double(p.x) + q.x + r.x) / 3), y = float((double(p.y) + q.y + r.y) / 3),
+                    z = float((double(p.z) + q.z + r.z) / 3);
+        keyed[std::size_t(f)] = {std::uint64_t(bitsOf(x)) | std::uint64_t(bitsOf(y)) << 32, bitsOf(z)};
     }
-    return orderOf(centroids.size(), [&](std::size_t f) { return centroids[f]; });
+    auto centroid = [&](std::size_t f) {
+        const KeyedIndex& held = keyed[f];
+        return Vector3{floatOf(std::uint32_t(held.first)), floatOf(std::uint32_t(held.first >> 32)),
+                       floatOf(held.second)};
+    };
+    return orderOf(mesh.faceCount(), centroid, keyed);
 }
