@@ -153,6 +153,16 @@ inline std::vector<SurfaceCase> surfaceCases()
              Mesh to = torus(rng, 50, 24, 0, 40, 0.5f);
              return SurfacePair{toPoints(to.vertices), to};
          }},
+        // Runs of one repeated point fill whole packets: the one case
+        // where the queries of a packet share a traversal.
+        {"repeatedQueries",
+         [](std::mt19937& rng) {
+             Mesh to = torus(rng, 40, 20, 0, 20, 0.2f);
+             std::vector<Point3d> q;
+             for (const Point3d& p : concat(cubePoints(rng, 12, 0, 30), surfacePoints(rng, to, 12, 1e-3)))
+                 q.insert(q.end(), 40, p);
+             return SurfacePair{q, to};
+         }},
         {"parallelPlanes",
          [](std::mt19937& rng) {
              Mesh to = parallelPlanes(rng, 1500);
