@@ -58,6 +58,16 @@ HausdorffInterval interval(const Mesh& a, const Mesh& b, double error)
     return certifiedHausdorff(a, toB, error);
 }
 
+// The roof over the unit square: a ridge at x = c, height H, inside the
+// faces of the flat grid below it.
+Mesh roofOver(float c, float H)
+{
+    Mesh roof;
+    roof.vertices = {{0, 0, 0}, {c, 0, H}, {1, 0, 0}, {0, 1, 0}, {c, 1, H}, {1, 1, 0}};
+    roof.faces = {face(0, 1, 4), face(0, 4, 3), face(1, 2, 5), face(1, 5, 4)};
+    return withBox(roof);
+}
+
 // Two parallel squares: every point of either is exactly h from the other.
 // Heights that are not powers of two make the routine's values round, up or
 // down, so an upper bound without its margins falls below h on some of them.
@@ -86,10 +96,7 @@ TEST(Hausdorff, ParallelSquaresGiveTheirSeparation)
 TEST(Hausdorff, RidgeInsideAFaceIsFoundWhereSamplesMissIt)
 {
     const float c = 0.37f, H = 0.3f;
-    Mesh roof;
-    roof.vertices = {{0, 0, 0}, {c, 0, H}, {1, 0, 0}, {0, 1, 0}, {c, 1, H}, {1, 1, 0}};
-    roof.faces = {face(0, 1, 4), face(0, 4, 3), face(1, 2, 5), face(1, 5, 4)};
-    roof = withBox(roof);
+    const Mesh roof = roofOver(c, H);
     const Mesh flat = grid(0);
     const long double l1 = std::hypot((long double)c, (long double)H);
     const long double l2 = std::hypot(1.0L - c, (long double)H);
@@ -234,23 +241,33 @@ TEST(Hausdorff, FacesDroppedInGroupsNeverHideAHigherSpike)
 }
 
 // The interval, its witness and its work do not depend on the thread count.
+// On random meshes, and along a ridge, whose levels split thousands of
+// pieces at once (their children are formed in parallel).
 TEST(Hausdorff, SameResultAtAnyThreadCount)
 {
     std::mt19937 rng(13);
     const Mesh a = randomMesh(rng, 300, 0.0f), b = randomMesh(rng, 400, 0.1f);
-    const int saved = omp_get_max_threads();
-    std::vector<HausdorffInterval> results;
-    for (int threads : {1, 2, 3}) {
-        omp_set_num_threads(threads);
-        results.push_back(interval(a, b, 1e-4));
-    }
-    omp_set_num_threads(saved);
-    for (const HausdorffInterval& r : results) {
-        EXPECT_EQ(r.lower, results[0].lower);
-        EXPECT_EQ(r.upper, results[0].upper);
-        EXPECT_EQ(r.witness.x, results[0].witness.x);
-        EXPECT_EQ(r.pieces, results[0].pieces);
-        EXPECT_EQ(r.points, results[0].points);
+    const Mesh flat = grid(0), roof = roofOver(0.37f, 0.3f);
+    const struct {
+        const Mesh &from, &to;
+    } pairs[] = {{a, b}, {flat, roof}};
+    for (const auto& pair : pairs) {
+        const int saved = omp_get_max_threads();
+        std::vector<HausdorffInterval> results;
+        for (int threads : {1, 2, 3}) {
+            omp_set_num_threads(threads);
+            results.push_back(interval(pair.from, pair.to, 1e-4));
+        }
+        omp_set_num_threads(saved);
+        for (const HausdorffInterval& r : results) {
+            EXPECT_EQ(r.lower, results[0].lower);
+            EXPECT_EQ(r.upper, results[0].upper);
+            EXPECT_EQ(r.witness.x, results[0].witness.x);
+            EXPECT_EQ(r.witness.y, results[0].witness.y);
+            EXPECT_EQ(r.witnessDistance, results[0].witnessDistance);
+            EXPECT_EQ(r.pieces, results[0].pieces);
+            EXPECT_EQ(r.points, results[0].points);
+        }
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 namespace {
 
 // Nearest rank is ceil(p n / 100): an off-by-one or a rounded rank shows on
@@ -43,6 +45,28 @@ TEST(Statistics, WeightedPercentiles)
 // ties, -0 beside +0 and infinities (the radix path), and with a negative
 // value (the comparison path): every percentile as an independent
 // comparison sort and running sum give it.
+// The weighted percentile by its definition: ascending value, ties by
+// position, the first whose cumulative weight reaches the share.
+double referenceWeightedPercentile(const std::vector<double>& values,
+                                   const std::vector<double>& weights, unsigned percent)
+{
+    std::vector<std::size_t> order(values.size());
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
+        return values[i] < values[j] || (values[i] == values[j] && i < j);
+    });
+    std::vector<double> cumulative;
+    double sum = 0;
+    for (std::size_t i : order)
+        cumulative.push_back(sum += weights[i]);
+    const double threshold = sum * (double(percent) / 100.0);
+    const std::size_t at = std::min<std::size_t>(
+        std::size_t(std::lower_bound(cumulative.begin(), cumulative.end(), threshold) -
+                    cumulative.begin()),
+        values.size() - 1);
+    return values[order[at]];
+}
+
 TEST(Statistics, WeightedPercentilesOfManyValuesMatchAComparisonSort)
 {
     std::mt19937 rng(5);
@@ -57,25 +81,31 @@ TEST(Statistics, WeightedPercentilesOfManyValuesMatchAComparisonSort)
         }
         if (t == 2)
             values[17] = -1.0;
-        std::vector<std::size_t> order(values.size());
-        std::iota(order.begin(), order.end(), std::size_t(0));
-        std::sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
-            return values[i] < values[j] || (values[i] == values[j] && i < j);
-        });
-        std::vector<double> cumulative;
-        double sum = 0;
-        for (std::size_t i : order)
-            cumulative.push_back(sum += weights[i]);
-        for (unsigned percent = 0; percent <= 100; ++percent) {
-            const double threshold = sum * (double(percent) / 100.0);
-            const std::size_t at = std::min<std::size_t>(
-                std::size_t(std::lower_bound(cumulative.begin(), cumulative.end(), threshold) -
-                            cumulative.begin()),
-                values.size() - 1);
-            EXPECT_EQ(weightedPercentile(values, weights, percent), values[order[at]])
+        for (unsigned percent = 0; percent <= 100; ++percent)
+            EXPECT_EQ(weightedPercentile(values, weights, percent),
+                      referenceWeightedPercentile(values, weights, percent))
                 << t << " " << percent;
+    }
+}
+
+// Enough values for the keys to be formed and sorted on every thread.
+TEST(Statistics, WeightedPercentilesOfALargeSampleAtAnyThreadCount)
+{
+    std::mt19937 rng(6);
+    std::uniform_real_distribution<double> value(0.0, 3.0), weight(0.0, 1.0);
+    std::vector<double> values(70000), weights(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = i % 7 == 0 ? 1.5 : value(rng), weights[i] = weight(rng);
+    const int saved = omp_get_max_threads();
+    for (unsigned percent : {0u, 1u, 50u, 95u, 99u, 100u}) {
+        const double expected = referenceWeightedPercentile(values, weights, percent);
+        for (int threads : {1, 2}) {
+            omp_set_num_threads(threads);
+            EXPECT_EQ(weightedPercentile(values, weights, percent), expected)
+                << percent << " at " << threads << " threads";
         }
     }
+    omp_set_num_threads(saved);
 }
 
 // The vertex figures select their order statistics one after the other:
