@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstring>
 
 #include "query/radix_sort.h"
 
@@ -21,11 +20,10 @@ std::uint64_t spreadBits(std::uint64_t x)
     return x;
 }
 
-// The order of n points, point(i) giving the i-th, sorted in `keyed` (n
-// pairs; point(i) may read pair i, which is written only after it): bounds,
-// codes and the order written on every thread for a large n.
+// The order of n points, point(i) giving the i-th: bounds, codes and the
+// order written on every thread for a large n.
 template <class PointAt>
-std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point, KeyedIndices& keyed)
+std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point)
 {
     const std::ptrdiff_t count = std::ptrdiff_t(n);
     const bool parallel = n >= 65536;
@@ -42,6 +40,7 @@ std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point, KeyedIndices& k
         lz = std::min(lz, v.z), hz = std::max(hz, v.z);
     }
     const float lo[3] = {lx, ly, lz}, hi[3] = {hx, hy, hz};
+    KeyedIndices keyed(n);
     double scale[3];
     for (int i = 0; i < 3; ++i) {
         double extent = double(hi[i]) - lo[i];
@@ -67,39 +66,21 @@ std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point, KeyedIndices& k
 
 std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
 {
-    KeyedIndices keyed(points.size());
-    return orderOf(points.size(), [&](std::size_t i) { return points[i]; }, keyed);
+    return orderOf(points.size(), [&](std::size_t i) { return points[i]; });
 }
 
 std::vector<std::uint32_t> faceMortonOrder(const Mesh& mesh)
 {
-    // The centroids wait in the pairs' own memory, as bits, until their
-    // codes replace them: one buffer to write first instead of two.
-    auto bitsOf = [](float x) {
-        std::uint32_t bits;
-        std::memcpy(&bits, &x, sizeof bits);
-        return bits;
-    };
-    auto floatOf = [](std::uint32_t bits) {
-        float x;
-        std::memcpy(&x, &bits, sizeof x);
-        return x;
-    };
-    KeyedIndices keyed(mesh.faceCount());
+    query::FillLaterVector<Vector3> centroids(mesh.faceCount());
     const std::ptrdiff_t faces = std::ptrdiff_t(mesh.faceCount());
 #pragma omp parallel for schedule(static) if (faces >= 65536)
     for (std::ptrdiff_t f = 0; f < faces; ++f) {
         const Face& face = mesh.faces[std::size_t(f)];
         const Vector3 &p = mesh.corner(face, 0), &q = mesh.corner(face, 1), &r = mesh.corner(face, 2);
         // In double, which cannot overflow; the mean of floats is a float.
-        const float x = float((double(p.x) + q.x + r.x) / 3), y = float((double(p.y) + q.y + r.y) / 3),
-                    z = float((double(p.z) + q.z + r.z) / 3);
-        keyed[std::size_t(f)] = {std::uint64_t(bitsOf(x)) | std::uint64_t(bitsOf(y)) << 32, bitsOf(z)};
+        centroids[std::size_t(f)] = {float((double(p.x) + q.x + r.x) / 3),
+                                     float((double(p.y) + q.y + r.y) / 3),
+                                     float((double(p.z) + q.z + r.z) / 3)};
     }
-    auto centroid = [&](std::size_t f) {
-        const KeyedIndex& held = keyed[f];
-        return Vector3{floatOf(std::uint32_t(held.first)), floatOf(std::uint32_t(held.first >> 32)),
-                       floatOf(held.second)};
-    };
-    return orderOf(mesh.faceCount(), centroid, keyed);
+    return orderOf(centroids.size(), [&](std::size_t f) { return centroids[f]; });
 }
