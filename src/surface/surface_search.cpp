@@ -44,42 +44,29 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
     // Queries inside the domain go through the index, in the given order or
     // else in the Morton order of their keys, scaled to floats (the
     // unscaled ones could overflow a float); the others one by one through
-    // the exhaustive loop. Usually every query is inside, and the order is
-    // made without a serial pass over them.
-    auto keyOf = [&](const Point3d& p) {
-        return Vector3{float(p.x * index.scale), float(p.y * index.scale),
-                       float(p.z * index.scale)};
-    };
-    std::vector<std::uint32_t> order, outside;
-    if (outsideCount == 0) {
-        if (!given) {
-            std::vector<Vector3> keys(points.size());
-#pragma omp parallel for schedule(static) if (parallel)
-            for (std::ptrdiff_t k = 0; k < total; ++k)
-                keys[std::size_t(k)] = keyOf(points[std::size_t(k)]);
-            order = mortonOrder(keys);
-        }
-    } else {
-        std::vector<std::uint32_t> inside;
-        std::vector<Vector3> keys;
-        inside.reserve(points.size());
+    // the exhaustive loop. Usually every query is inside: then nothing is
+    // partitioned, and the keys are formed in parallel.
+    std::vector<std::uint32_t> inside, outside;
+    if (outsideCount > 0)
         for (std::size_t k = 0; k < points.size(); ++k) {
             const std::uint32_t i = given ? (*given)[k] : std::uint32_t(k);
-            const Point3d& p = points[i];
-            if (inSearchDomain(index, p)) {
-                inside.push_back(i);
-                if (!given)
-                    keys.push_back(keyOf(p));
-            } else
-                outside.push_back(i);
+            (inSearchDomain(index, points[i]) ? inside : outside).push_back(i);
         }
-        if (given) {
-            order.swap(inside);
-        } else {
-            order = mortonOrder(keys);
+    std::vector<std::uint32_t> order;
+    if (!given) {
+        const std::size_t keyCount = outsideCount > 0 ? inside.size() : points.size();
+        const std::ptrdiff_t keyed = std::ptrdiff_t(keyCount);
+        std::vector<Vector3> keys(keyCount);
+#pragma omp parallel for schedule(static) if (keyed >= 65536)
+        for (std::ptrdiff_t k = 0; k < keyed; ++k) {
+            const Point3d& p = points[outsideCount > 0 ? inside[std::size_t(k)] : std::size_t(k)];
+            keys[std::size_t(k)] = {float(p.x * index.scale), float(p.y * index.scale),
+                                    float(p.z * index.scale)};
+        }
+        order = mortonOrder(keys);
+        if (outsideCount > 0)
             for (std::uint32_t& k : order)
                 k = inside[k];
-        }
     }
     const std::ptrdiff_t far = std::ptrdiff_t(outside.size());
 #pragma omp parallel for schedule(dynamic, 4)
@@ -88,7 +75,7 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
         out[i] = std::sqrt(nearestSurfaceDistanceSquared(points[i], mesh));
         countAnsweredQueries(1);
     }
-    const std::vector<std::uint32_t>& searched = outsideCount == 0 && given ? *given : order;
+    const std::vector<std::uint32_t>& searched = !given ? order : outsideCount > 0 ? inside : *given;
 
     struct Worker {
         std::vector<StackEntry> stack;
