@@ -105,31 +105,26 @@ inline void seed(const SurfaceIndex& index, SurfacePacket& packet, int q, std::i
 }
 
 // Seeds query q with the leaf reached from the root through the child whose
-// box is nearest to it at each level, or, `byCentre`, whose box centre is:
-// for a query far from the surface, many boxes lie about as near as each
-// other (their bounds err by their thickness), and the centres tell better
-// which holds the foot of the query.
+// box centre is nearest to it at each level: for a query far from the
+// surface, many boxes lie about as near as each other (their bounds err by
+// their thickness), and the centres tell better which holds the foot of the
+// query.
 template <class K>
-inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q, bool byCentre)
+inline void descend(const SurfaceIndex& index, SurfacePacket& packet, int q)
 {
-    const QueryBox point{{packet.x[q], packet.y[q], packet.z[q]},
-                         {packet.x[q], packet.y[q], packet.z[q]}};
     std::int32_t child = 0;
     while (child >= 0) {
         const SurfaceNode& node = index.nodes[std::size_t(child)];
-        float lb2[kLanes];
-        if (byCentre)
-            for (int k = 0; k < node.count; ++k) {
-                const float dx = node.lox[k] * 0.5f + node.hix[k] * 0.5f - packet.x[q];
-                const float dy = node.loy[k] * 0.5f + node.hiy[k] * 0.5f - packet.y[q];
-                const float dz = node.loz[k] * 0.5f + node.hiz[k] * 0.5f - packet.z[q];
-                lb2[k] = dx * dx + dy * dy + dz * dz;
-            }
-        else
-            K::nodeBounds(node, point, HUGE_VALF, lb2);
+        float d2[kLanes];
+        for (int k = 0; k < node.count; ++k) {
+            const float dx = node.lox[k] * 0.5f + node.hix[k] * 0.5f - packet.x[q];
+            const float dy = node.loy[k] * 0.5f + node.hiy[k] * 0.5f - packet.y[q];
+            const float dz = node.loz[k] * 0.5f + node.hiz[k] * 0.5f - packet.z[q];
+            d2[k] = dx * dx + dy * dy + dz * dz;
+        }
         int j = 0;
         for (int k = 1; k < node.count; ++k)
-            if (lb2[k] < lb2[j])
+            if (d2[k] < d2[j])
                 j = k;
         child = node.child[j];
     }
@@ -231,36 +226,31 @@ template <class K>
 void searchPacketWith(const SurfaceIndex& index, SurfacePacket& packet,
                       std::vector<StackEntry>& stack)
 {
-    const QueryBox box = boxOf(packet.x, packet.y, packet.z, packet.count);
-    // The two ends of the packet first, seeded by descents.
-    const int last = packet.count - 1;
-    descend<K>(index, packet, 0, false);
-    if (last > 0)
-        descend<K>(index, packet, last, false);
     // The queries go alone, in curve order, each with its own bounds and
     // its own nearest-first order, unless they coincide (repeated points),
     // when one traversal serves them all. A shared box over queries apart
     // opens subtrees that none of them needs: on the real scans it cost
-    // 8-16 % against going alone when the queries were far from the surface
-    // (unaligned scans; points 50 to 5000 units away), and more when they
-    // were near it, and never paid. Which way is taken and how a query is
-    // seeded only change the work, never a result.
+    // 8-35 % against going alone where the queries stood off the surface
+    // (the unaligned scans, points 50 to 5000 units away), and gained nothing
+    // where they lay near it. Which way is taken and how a query is seeded
+    // only change the work, never a result.
+    const QueryBox box = boxOf(packet.x, packet.y, packet.z, packet.count);
     float extent2 = 0;
     for (int i = 0; i < 3; ++i)
         extent2 += (box.hi[i] - box.lo[i]) * (box.hi[i] - box.lo[i]);
     if (!(extent2 > 0.0f)) {
-        for (int q = 1; q < last; ++q)
-            descend<K>(index, packet, q, true);
+        descend<K>(index, packet, 0);
+        for (int q = 1; q < packet.count; ++q)
+            seed<K>(index, packet, q, packet.seedLeaf[0]);
         traverse<K>(index, packet, box, 0, packet.count, stack);
         return;
     }
     for (int q = 0; q < packet.count; ++q) {
-        if (q > 0 && q < last) {
-            if (packet.bestLeaf[q - 1] >= 0 && nearLeaf(index, packet, q, packet.bestLeaf[q - 1]))
-                seed<K>(index, packet, q, packet.bestLeaf[q - 1]);
-            else
-                descend<K>(index, packet, q, true);
-        }
+        const std::int32_t previous = q > 0 ? packet.bestLeaf[q - 1] : -1;
+        if (previous >= 0 && nearLeaf(index, packet, q, previous))
+            seed<K>(index, packet, q, previous);
+        else
+            descend<K>(index, packet, q);
         const QueryBox point{{packet.x[q], packet.y[q], packet.z[q]},
                              {packet.x[q], packet.y[q], packet.z[q]}};
         traverse<K>(index, packet, point, q, q + 1, stack);
