@@ -182,12 +182,15 @@ double certifiedLower(const Context& c, const Point3d& w, double dw,
     return subtractDown(least, c.pointError);
 }
 
-Piece child(const Context& c, const Piece& parent, const double (&u)[3], const double (&v)[3])
+// The part of `parent` with corners (u_k, v_k), first trying triangle `hint`
+// of B.
+Piece child(const Context& c, const Piece& parent, std::uint32_t hint, const double (&u)[3],
+            const double (&v)[3])
 {
     Piece piece;
     piece.face = parent.face;
     piece.depth = parent.depth + 1;
-    piece.hint = parent.hint;
+    piece.hint = hint;
     const Face& face = c.a.faces[parent.face];
     for (int k = 0; k < 3; ++k) {
         piece.u[k] = u[k], piece.v[k] = v[k];
@@ -559,12 +562,14 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
                 Piece* four = &next[4 * std::size_t(s)];
                 // m0 = mid(0, 1), m1 = mid(1, 2), m2 = mid(2, 0); the
                 // midpoints' distances follow the batch below.
-                four[0] = child(c, parent, {parent.u[0], mu[0], mu[2]}, {parent.v[0], mv[0], mv[2]});
-                four[1] = child(c, parent, {mu[0], parent.u[1], mu[1]}, {mv[0], parent.v[1], mv[1]});
-                four[2] = child(c, parent, {mu[2], mu[1], parent.u[2]}, {mv[2], mv[1], parent.v[2]});
-                four[3] = child(c, parent, {mu[0], mu[1], mu[2]}, {mv[0], mv[1], mv[2]});
-                for (int k = 0; k < 4; ++k)
-                    four[k].hint = hint;
+                four[0] = child(c, parent, hint, {parent.u[0], mu[0], mu[2]},
+                                {parent.v[0], mv[0], mv[2]});
+                four[1] = child(c, parent, hint, {mu[0], parent.u[1], mu[1]},
+                                {mv[0], parent.v[1], mv[1]});
+                four[2] = child(c, parent, hint, {mu[2], mu[1], parent.u[2]},
+                                {mv[2], mv[1], parent.v[2]});
+                four[3] = child(c, parent, hint, {mu[0], mu[1], mu[2]},
+                                {mv[0], mv[1], mv[2]});
                 four[0].d[0] = parent.d[0];
                 four[1].d[1] = parent.d[1];
                 four[2].d[2] = parent.d[2];
