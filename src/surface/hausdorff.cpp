@@ -503,6 +503,9 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     std::vector<std::uint32_t> used;
     std::vector<Point3d> midPoints;
     std::vector<std::uint32_t> splitting;  // the level's pieces to split
+    // The next level's pieces: cleared, not freed, from level to level, so
+    // that its pages are written once per run and not once per level.
+    Pieces next;
     std::vector<std::uint32_t> scratch;
     double certified = 0.0;
     for (;;) {
@@ -546,7 +549,8 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             }
 
             const std::ptrdiff_t splits = std::ptrdiff_t(splitting.size());
-            Pieces next(4 * splitting.size());
+            next.clear();
+            next.resize(4 * splitting.size());
             midPoints.resize(3 * splitting.size());
 #pragma omp parallel for schedule(static) if (splits >= 1024)
             for (std::ptrdiff_t s = 0; s < splits; ++s) {
