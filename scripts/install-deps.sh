@@ -5,7 +5,8 @@
 set -euo pipefail
 . "$(dirname "$0")/as-root.sh"
 
-packages=(cmake g++ make libgtest-dev libcli11-dev libnanoflann-dev nlohmann-json3-dev assimp-testmodels "$@")
+packages=(cmake g++ make libgtest-dev libcli11-dev libnanoflann-dev nlohmann-json3-dev libjemalloc-dev
+          assimp-testmodels "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
