@@ -1,7 +1,7 @@
 // The certified Hausdorff interval on real pairs: each direction timed alone
 // (the index build of the target included, as CGAL's tree builds are in
-// cgal_hausdorff.cpp), `runs` times, median seconds, the interval and its
-// work; see run_hausdorff.sh.
+// cgal_hausdorff.cpp), `runs` times on one thread and on every thread in
+// turn, median seconds, the interval and its work; see run_hausdorff.sh.
 //   meshqem_hausdorff_bench A.ply B.ply RELATIVE_ERROR RUNS
 //   meshqem_hausdorff_bench --jitter IN.ply FRACTION OUT.ply
 // The second form writes IN with every coordinate moved by a uniform amount
@@ -15,6 +15,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <omp.h>
 
 #include "bench_util.h"
 #include "geometry/box.h"
@@ -67,22 +69,38 @@ int main(int argc, char** argv)
     }
     const double error = std::atof(argv[3]) * surfaceDiagonal(a, b);
     const int runs = std::max(1, std::atoi(argv[4]));
+    // One thread and every thread, run by run in turn, so that both see
+    // the same load on a shared machine.
+    const int most = omp_get_max_threads();
+    std::vector<int> threadCounts{1};
+    if (most > 1)
+        threadCounts.push_back(most);
     for (int direction = 0; direction < 2; ++direction) {
         const Mesh& from = direction ? b : a;
         const Mesh& to = direction ? a : b;
-        std::vector<double> times;
+        std::vector<std::vector<double>> times(threadCounts.size());
         HausdorffInterval h;
-        for (int r = 0; r < runs; ++r) {
-            const double start = seconds();
-            NearestSurfaceSearch search(to);
-            h = certifiedHausdorff(from, search, error);
-            times.push_back(seconds() - start);
+        for (int r = 0; r < runs; ++r)
+            for (std::size_t k = 0; k < threadCounts.size(); ++k) {
+                omp_set_num_threads(threadCounts[k]);
+                const double start = seconds();
+                NearestSurfaceSearch search(to);
+                h = certifiedHausdorff(from, search, error);
+                times[k].push_back(seconds() - start);
+            }
+        omp_set_num_threads(most);
+        for (std::size_t k = 0; k < threadCounts.size(); ++k) {
+            std::printf("meshqem %s %d thread(s) %.6f s (min %.6f, max %.6f)",
+                        direction ? "B->A" : "A->B", threadCounts[k], bench::median(times[k]),
+                        *std::min_element(times[k].begin(), times[k].end()),
+                        *std::max_element(times[k].begin(), times[k].end()));
+            if (k > 0)
+                std::printf(", %.2fx one thread's speed",
+                            bench::median(times[0]) / bench::median(times[k]));
+            std::printf("\n");
         }
-        std::sort(times.begin(), times.end());
-        std::printf("meshqem %s %.6f s (min %.6f, max %.6f) [%.9g, %.9g] error %.9g pieces %zu "
-                    "points %zu%s\n",
-                    direction ? "B->A" : "A->B", times[times.size() / 2], times.front(),
-                    times.back(), h.lower, h.upper, error, h.pieces, h.points,
+        std::printf("meshqem %s [%.9g, %.9g] error %.9g pieces %zu points %zu%s\n",
+                    direction ? "B->A" : "A->B", h.lower, h.upper, error, h.pieces, h.points,
                     h.converged ? "" : " NOT CONVERGED");
     }
     return 0;
