@@ -34,9 +34,10 @@ double unionDiagonal(const SurfaceMeshInfo& a, const SurfaceMeshInfo& b)
     return std::sqrt(squares);
 }
 
-// Leaves the area samples in `area` for the figures that need their points.
+// Leaves the area samples in `area` for the figures that need their points
+// (their weights moved into the result unless `keep`).
 SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t samples,
-                         AreaSamples& area)
+                         AreaSamples& area, bool keep)
 {
     SurfaceDirection direction;
     std::vector<double>& distances = direction.vertexDistances;
@@ -49,7 +50,7 @@ SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t
     area = sampleSurface(from, samples);
     to.distances(area.points, area.searchOrder, direction.sampleDistances);
     direction.area = weightedStatistics(direction.sampleDistances, area.weights);
-    direction.sampleWeights = area.weights;
+    direction.sampleWeights = keep ? area.weights : std::move(area.weights);
     if (direction.area.count > 0)
         direction.max = std::max(direction.max, direction.area.max);
     return direction;
@@ -76,9 +77,20 @@ SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceS
     comparison.b = describe(b);
     comparison.diagonal = unionDiagonal(comparison.a, comparison.b);
     comparison.samplesPerMesh = samples;
+    // What only the reconstruction figures and the certified interval read
+    // again is freed once the first direction is done, so that the second
+    // reuses its memory instead of writing fresh pages (costly on virtual
+    // machines, README: Memory). B's index only serves the first direction
+    // here; A's is kept, as a batch run compares it with every candidate.
+    const bool samplesNeeded = options.reconstruction;
+    const bool indexBNeeded = options.reconstruction || options.hausdorffError > 0.0;
     AreaSamples samplesA, samplesB;
-    comparison.aToB = measure(a, searchB, samples, samplesA);
-    comparison.bToA = measure(b, searchA, samples, samplesB);
+    comparison.aToB = measure(a, searchB, samples, samplesA, samplesNeeded);
+    if (!samplesNeeded)
+        samplesA = AreaSamples{};
+    if (!indexBNeeded)
+        searchB.release();
+    comparison.bToA = measure(b, searchA, samples, samplesB, samplesNeeded);
     const std::vector<double>& distancesA = comparison.aToB.sampleDistances;
     const std::vector<double>& distancesB = comparison.bToA.sampleDistances;
     comparison.hausdorffLower = std::max(comparison.aToB.max, comparison.bToA.max);

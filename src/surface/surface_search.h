@@ -37,6 +37,10 @@ public:
     void prepareFacesWithin();
     void facesWithin(const Point3d& p, double radius, std::vector<std::uint32_t>& out) const;
 
+    // Frees the index (a later search builds it again), for a caller done
+    // with this target whose next search would otherwise write fresh memory.
+    void release() { index_.reset(); }
+
     const Mesh& target() const { return target_; }
     // Whether an index has been built (on the first call that could use one).
     bool indexed() const { return index_ != nullptr; }
