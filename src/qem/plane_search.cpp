@@ -21,7 +21,11 @@ constexpr SearchCosts kPlaneCosts{1.4, 435.0, 1000.0, 25.0};
 
 const PlaneKernels& planeKernelsFor(SearchMode mode)
 {
-    const PlaneKernels* avx2 = mode == SearchMode::portable ? nullptr : avx2PlaneKernels();
+    if (mode == SearchMode::portable)
+        return portablePlaneKernels();
+    if (const PlaneKernels* avx512 = avx512PlaneKernels())
+        return *avx512;
+    const PlaneKernels* avx2 = avx2PlaneKernels();
     return avx2 ? *avx2 : portablePlaneKernels();
 }
 

@@ -246,6 +246,16 @@ inline std::vector<bool> kernelChoices()
         portable.push_back(false);
     return portable;
 }
+
+// Every plane index kernel set this CPU can run.
+inline std::vector<const PlaneKernels*> indexKernelSets()
+{
+    std::vector<const PlaneKernels*> sets{&portablePlaneKernels()};
+    for (const PlaneKernels* set : {avx2PlaneKernels(), avx512PlaneKernels()})
+        if (set)
+            sets.push_back(set);
+    return sets;
+}
 // Whether the indexed search may be called directly for this pair.
 inline bool indexApplies(const Mesh& from, const Mesh& to)
 {

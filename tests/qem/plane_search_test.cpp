@@ -61,10 +61,9 @@ void expectAllPathsExact(const Mesh& from, const Mesh& to, const std::string& na
                 expectBits(expected, best, at + (portable ? ", portable scan" : ", avx2 scan"));
             }
             const PlaneIndex index = buildPlaneIndex(to);
-            for (bool portable : kernelChoices()) {
-                nearestPlaneDistancesIndexed(index, to, from.vertices, best,
-                                             portable ? portablePlaneKernels() : *avx2PlaneKernels());
-                expectBits(expected, best, at + (portable ? ", portable" : ", avx2"));
+            for (const PlaneKernels* kernels : indexKernelSets()) {
+                nearestPlaneDistancesIndexed(index, to, from.vertices, best, *kernels);
+                expectBits(expected, best, at + ", " + kernels->name);
             }
         });
 }

@@ -117,3 +117,5 @@ struct PlaneKernels {
 const PlaneKernels& portablePlaneKernels();
 // Null when the CPU lacks AVX2.
 const PlaneKernels* avx2PlaneKernels();
+// Null when the CPU lacks AVX-512F.
+const PlaneKernels* avx512PlaneKernels();

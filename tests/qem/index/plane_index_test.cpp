@@ -225,16 +225,14 @@ TEST(PlaneKernels, Avx2MatchesPortableBitForBit)
 }
 
 // leafAny is the traversal's shortcut for "some query has a lane in
-// leafMask": both kernel sets, with thresholds just at, below and above the
-// smallest gap of each query.
+// leafMask": every kernel set (AVX-512 has its own leafAny), with thresholds
+// just at, below and above the smallest gap of each query.
 TEST(PlaneKernels, LeafAnyAgreesWithLeafMask)
 {
     std::mt19937 rng(23);
     Mesh to = soup(rng, 2000, 0, 50);
     const PlaneIndex index = buildPlaneIndex(to);
-    std::vector<const PlaneKernels*> sets{&portablePlaneKernels()};
-    if (avx2PlaneKernels())
-        sets.push_back(avx2PlaneKernels());
+    const std::vector<const PlaneKernels*> sets = indexKernelSets();
     int admitted = 0, trials = 0;
     for (int trial = 0; trial < 600; ++trial) {
         const PlaneLeaf& leaf = index.leaves[rng() % index.leaves.size()];
