@@ -60,7 +60,7 @@ void nearestPlaneDistancesIndexed(const PlaneIndex& index, const Mesh& target,
         for (int q = 0; q < packet.count; ++q)
             best[queries[q]] = packet.best[q];
     };
-    forEachPacket(mortonOrder(points), kMaxPacket, makeWorker, search);
+    forEachPacket(mortonOrder(points), std::size_t(kernels.packetSize), makeWorker, search);
 }
 
 NearestPlaneSearch::NearestPlaneSearch(const Mesh& target, SearchMode mode)

@@ -95,11 +95,13 @@ struct Avx2 {
     }
     // Queries in lanes, vectors of 8, faces one after the other: the same
     // operations per (face, query) as leafLaneGaps, so the same bits. Lanes
-    // past packet.count have best = -inf and never pass.
+    // past packet.count have best = -inf and never pass; a packet holds at
+    // most kPacketSize queries.
+    static constexpr int kPacketSize = 32;
     static bool leafAny(const PlaneLeaf& leaf, const PlanePacket& packet, float allow)
     {
-        constexpr int kVectors = kMaxPacket / 8;
-        static_assert(kMaxPacket % 8 == 0, "whole vectors of queries");
+        constexpr int kVectors = kPacketSize / 8;
+        static_assert(kPacketSize % 8 == 0 && kPacketSize <= kMaxPacket, "whole vectors");
         const __m256 a = _mm256_set1_ps(allow);
         __m256 v[kVectors][3];
         __m256 threshold[kVectors];

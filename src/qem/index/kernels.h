@@ -69,8 +69,9 @@ constexpr float kAllowanceFloor = FLT_MIN;    // 2^-126, covers every underflow
 
 // Up to kMaxPacket queries, neighbours on a space-filling curve, searched
 // together: one traversal with bounds over their box, each leaf filtered for
-// each of them.
-constexpr int kMaxPacket = 32;
+// each of them. Each kernel set takes packets of its own size, at most this
+// (PlaneKernels::packetSize).
+constexpr int kMaxPacket = 64;
 
 struct PlanePacket {
     float x[kMaxPacket], y[kMaxPacket], z[kMaxPacket];
@@ -111,6 +112,11 @@ struct PlaneKernels {
     // `mesh`, indexed by `index` (which must not have a zero-normal face).
     void (*searchPacket)(const PlaneIndex& index, const Mesh& mesh, PlanePacket& packet,
                          std::vector<StackEntry>& stack);
+    // The most queries a packet given to this set holds, and the slots its
+    // leafAny reads: four vectors, 32 queries with AVX2 and 64 with AVX-512
+    // (the fastest on the real scans; smaller packets share less of a
+    // traversal, larger ones open more leaves).
+    int packetSize;
     const char* name;
 };
 

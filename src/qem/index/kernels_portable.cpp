@@ -113,6 +113,7 @@ void searchPacketPortable(const PlaneIndex& index, const Mesh& mesh, PlanePacket
 const PlaneKernels& portablePlaneKernels()
 {
     static const PlaneKernels kernels{nodeBoundsPortable, leafGapsPortable, Portable::leafMask,
-                                       Portable::leafAny, searchPacketPortable, "portable"};
+                                       Portable::leafAny, searchPacketPortable, 32,
+                                       "portable"};
     return kernels;
 }

@@ -238,7 +238,8 @@ TEST(PlaneKernels, LeafAnyAgreesWithLeafMask)
         const PlaneLeaf& leaf = index.leaves[rng() % index.leaves.size()];
         const float allow = uniform(rng, 0, 2);
         PlanePacket packet;
-        packet.count = 1 + int(rng() % kMaxPacket);
+        const int drawn = 1 + int(rng() % kMaxPacket);
+        float bests[kMaxPacket];
         const int nudge = int(rng() % 3) - 1;
         for (int q = 0; q < kMaxPacket; ++q) {
             packet.x[q] = leaf.px + uniform(rng, -3, 3);
@@ -248,17 +249,21 @@ TEST(PlaneKernels, LeafAnyAgreesWithLeafMask)
             portablePlaneKernels().leafGaps(leaf, v, gap);
             float least = *std::min_element(gap, gap + kLanes);
             // The bests on either side of the one whose threshold reaches the
-            // least gap; the traversal marks slots past the count with -inf.
+            // least gap.
             float below = least - allow - 4, above = least - allow + 4;
             while (std::nextafter(below, HUGE_VALF) < above) {
                 float mid = below + (above - below) * 0.5f;
                 mid = mid > below && mid < above ? mid : std::nextafter(below, HUGE_VALF);
                 (leafThreshold(mid, allow) < least ? below : above) = mid;
             }
-            float best = nudge < 0 ? below : nudge > 0 ? std::nextafter(above, HUGE_VALF) : above;
-            packet.best[q] = q < packet.count ? best : -HUGE_VALF;
+            bests[q] = nudge < 0 ? below : nudge > 0 ? std::nextafter(above, HUGE_VALF) : above;
         }
         for (const PlaneKernels* kernels : sets) {
+            // A packet holds at most the set's packet size; the slots past
+            // its count are -inf, as the traversal marks them.
+            packet.count = std::min(drawn, kernels->packetSize);
+            for (int q = 0; q < kMaxPacket; ++q)
+                packet.best[q] = q < packet.count ? bests[q] : -HUGE_VALF;
             bool expected = false;
             for (int q = 0; q < packet.count; ++q)
                 expected |= kernels->leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
