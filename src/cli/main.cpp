@@ -55,8 +55,11 @@ int main(int argc, char** argv)
     // Both files are read and checked, so that one run reports every problem:
     // a file that loaded gets the mode's own checks even when the other did not.
     const bool surface = options.action == Options::Action::surface;
-    bool firstLoaded = loadInput(options.firstFileName, firstMesh);
-    bool secondLoaded = loadInput(options.secondFileName, secondMesh);
+    const std::string fileNames[2] = {options.firstFileName, options.secondFileName};
+    Mesh* const meshes[2] = {&firstMesh, &secondMesh};
+    bool loaded[2];
+    loadInputs(fileNames, meshes, loaded);
+    const bool firstLoaded = loaded[0], secondLoaded = loaded[1];
     if (!firstLoaded || !secondLoaded) {
         auto check = [surface](const std::string& fileName, const Mesh& mesh, MeshRole role) {
             if (surface)
