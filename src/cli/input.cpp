@@ -85,9 +85,9 @@ void loadInputs(const std::string (&fileNames)[2], Mesh* const (&meshes)[2], boo
             loaded[k] = loadInput(fileNames[k], *meshes[k]);
         return;
     }
-    // The reader runs on one thread; two files take half the time side by
-    // side (the whole run of two 10 MB scans is a sixth of it, on two
-    // threads).
+    // The reader runs on one thread: side by side, two files take the time
+    // of the larger (reading two 10 MB scans was a tenth of a whole run on
+    // two threads).
     progress::phase(std::string("reading ") + shownFileName(fileNames[0]) + " and " +
                     shownFileName(fileNames[1]));
     std::string messages[2];
