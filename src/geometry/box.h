@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
-
+#include "geometry/point_span.h"
 #include "geometry/vector3.h"
 
 // The box of `points`; lo > hi when there are none. (Mesh's own box is not
 // this box after a scale by a factor below 1.)
-inline void pointBounds(const std::vector<Vector3>& points, float lo[3], float hi[3])
+inline void pointBounds(PointSpan points, float lo[3], float hi[3])
 {
     for (int i = 0; i < 3; ++i)
         lo[i] = HUGE_VALF, hi[i] = -HUGE_VALF;

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "geometry/face.h"
+#include "geometry/fill_later_vector.h"
+#include "geometry/point_span.h"
 #include "geometry/vector3.h"
 
 // A triangle mesh as read from a file, with its axis-aligned bounding box.
@@ -15,8 +17,8 @@
 // vertices. scale only ever widens it: after a factor below 1 the box keeps
 // its old, larger extent (the box is not read after the last scale).
 struct Mesh {
-    std::vector<Vector3> vertices;
-    std::vector<Face> faces;
+    FillLaterVector<Vector3> vertices;
+    FillLaterVector<Face> faces;
     Vector3 bboxMin{0.0f, 0.0f, 0.0f};
     Vector3 bboxMax{0.0f, 0.0f, 0.0f};
 

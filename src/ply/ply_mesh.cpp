@@ -78,7 +78,7 @@ int onVertexValue(p_ply_argument argument)
     ply_get_argument_user_data(argument, &user_data, &value_type);
     ply_get_argument_element(argument, nullptr, &vertex_ndx);
     MeshLoad& load = *static_cast<MeshLoad*>(user_data);
-    std::vector<Vector3>& vertices = load.mesh.vertices;
+    auto& vertices = load.mesh.vertices;
     // The first coordinate declared appends the vertex, the others fill it in.
     const std::size_t expected = vertices.size() - (Appends ? 0 : 1);
     if (value_type < 0 || value_type > 2 || static_cast<unsigned long>(vertex_ndx) != expected ||
@@ -111,7 +111,7 @@ int onFaceIndex(p_ply_argument argument)
     ply_get_argument_property(argument, nullptr, &length, &value_ndx);
     ply_get_argument_element(argument, nullptr, &face_ndx);
     MeshLoad& load = *static_cast<MeshLoad*>(user_data);
-    std::vector<Face>& faces = load.mesh.faces;
+    auto& faces = load.mesh.faces;
 
     if (length != 3) {
         load.error = format("face %ld has %ld vertex indices; only triangles are supported",

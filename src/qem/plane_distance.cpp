@@ -14,7 +14,7 @@ float nearestPlaneDistance(const Vector3& v, const Mesh& mesh)
     return best;
 }
 
-void nearestPlaneDistancesExhaustive(const std::vector<Vector3>& points, const Mesh& mesh,
+void nearestPlaneDistancesExhaustive(PointSpan points, const Mesh& mesh,
                                      std::vector<float>& best)
 {
     best.assign(points.size(), kFarDistance);

@@ -48,5 +48,5 @@ float nearestPlaneDistance(const Vector3& v, const Mesh& mesh);
 
 // best[i] = nearestPlaneDistance(points[i], mesh) for every point, the points
 // split over OpenMP threads.
-void nearestPlaneDistancesExhaustive(const std::vector<Vector3>& points, const Mesh& mesh,
+void nearestPlaneDistancesExhaustive(PointSpan points, const Mesh& mesh,
                                      std::vector<float>& best);

@@ -115,7 +115,7 @@ constexpr std::size_t kMinChunkFaces = 16384;
 
 } // namespace
 
-void nearestPlaneDistancesScan(const std::vector<Vector3>& points, const Mesh& mesh,
+void nearestPlaneDistancesScan(PointSpan points, const Mesh& mesh,
                                const PlaneScanTarget& target, std::vector<float>& best,
                                const PlaneScanKernel& kernel)
 {

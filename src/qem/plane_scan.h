@@ -94,6 +94,6 @@ const PlaneScanKernel& planeScanKernelFor(SearchMode mode);
 // is planeScanTarget(mesh) and must be inside the domain, as must the points
 // (inPlaneIndexDomain). Splits the queries over OpenMP threads when there are
 // enough of them, otherwise the faces.
-void nearestPlaneDistancesScan(const std::vector<Vector3>& points, const Mesh& mesh,
+void nearestPlaneDistancesScan(PointSpan points, const Mesh& mesh,
                                const PlaneScanTarget& target, std::vector<float>& best,
                                const PlaneScanKernel& kernel);

@@ -30,7 +30,7 @@ const PlaneKernels& planeKernelsFor(SearchMode mode)
 }
 
 void nearestPlaneDistancesIndexed(const PlaneIndex& index, const Mesh& target,
-                                  const std::vector<Vector3>& points, std::vector<float>& best,
+                                  PointSpan points, std::vector<float>& best,
                                   const PlaneKernels& kernels)
 {
     if (index.zeroNormalFace) {
@@ -68,7 +68,7 @@ NearestPlaneSearch::NearestPlaneSearch(const Mesh& target, SearchMode mode)
 {
 }
 
-void NearestPlaneSearch::distances(const std::vector<Vector3>& points, std::vector<float>& best)
+void NearestPlaneSearch::distances(PointSpan points, std::vector<float>& best)
 {
     if (mode_ == SearchMode::exhaustive || !scanTarget_.inDomain || !inPlaneIndexDomain(points)) {
         nearestPlaneDistancesExhaustive(points, target_, best);

@@ -24,7 +24,7 @@ public:
     // filtered exhaustive scan (plane_scan.h); outside it the exhaustive
     // reference loop. The index is built on the first call that needs it and
     // kept for the next ones.
-    void distances(const std::vector<Vector3>& points, std::vector<float>& best);
+    void distances(PointSpan points, std::vector<float>& best);
 
     const Mesh& target() const { return target_; }
     // Whether an index has been built (for tests and benchmarks).
@@ -41,7 +41,7 @@ private:
 // `index` built over `target`, every point and the target inside the index's
 // domain, `kernels` one of the two kernel sets.
 void nearestPlaneDistancesIndexed(const PlaneIndex& index, const Mesh& target,
-                                  const std::vector<Vector3>& points, std::vector<float>& best,
+                                  PointSpan points, std::vector<float>& best,
                                   const PlaneKernels& kernels);
 
 // The AVX2 kernels where the CPU has them and `mode` allows them, else the

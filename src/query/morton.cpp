@@ -64,14 +64,14 @@ std::vector<std::uint32_t> orderOf(std::size_t n, PointAt point)
 
 } // namespace
 
-std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points)
+std::vector<std::uint32_t> mortonOrder(PointSpan points)
 {
     return orderOf(points.size(), [&](std::size_t i) { return points[i]; });
 }
 
 std::vector<std::uint32_t> faceMortonOrder(const Mesh& mesh)
 {
-    query::FillLaterVector<Vector3> centroids(mesh.faceCount());
+    FillLaterVector<Vector3> centroids(mesh.faceCount());
     const std::ptrdiff_t faces = std::ptrdiff_t(mesh.faceCount());
 #pragma omp parallel for schedule(static) if (faces >= 65536)
     for (std::ptrdiff_t f = 0; f < faces; ++f) {

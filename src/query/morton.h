@@ -12,7 +12,7 @@
 // The indices of `points` sorted by their Morton code (21 bits per axis over
 // the points' box); ties keep index order, so the order depends only on the
 // points.
-std::vector<std::uint32_t> mortonOrder(const std::vector<Vector3>& points);
+std::vector<std::uint32_t> mortonOrder(PointSpan points);
 
 // The faces of `mesh` in the Morton order of their centroids (the mean of
 // the corners in double, rounded to float).

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "query/default_init.h"
+#include "geometry/fill_later_vector.h"
 
 using KeyedIndex = std::pair<std::uint64_t, std::uint32_t>;
 // Filled in parallel by the callers: its pages are first written there, not
 // zeroed beforehand on one thread.
-using KeyedIndices = query::FillLaterVector<KeyedIndex>;
+using KeyedIndices = FillLaterVector<KeyedIndex>;
 
 void sortByKey(KeyedIndices& keyed);

@@ -6,7 +6,7 @@
 #include <map>
 #include <vector>
 
-#include "query/default_init.h"
+#include "geometry/fill_later_vector.h"
 #include "query/morton.h"
 #include "surface/distance_bounds.h"
 
@@ -32,7 +32,7 @@ struct Piece {
     // usually settles the child too, without a radius query.
     std::uint32_t hint;
 };
-using Pieces = query::FillLaterVector<Piece>;
+using Pieces = FillLaterVector<Piece>;
 
 struct Context {
     const Mesh& a;
@@ -249,7 +249,7 @@ struct FaceGroup {
     double leafReach;
     std::uint32_t leaves;
 };
-using FaceGroups = query::FillLaterVector<FaceGroup>;
+using FaceGroups = FillLaterVector<FaceGroup>;
 
 // The levels measured before leafReach may stop the halving: their 2^6
 // representatives give the lower bound a fair start.

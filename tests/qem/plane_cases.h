@@ -26,7 +26,7 @@ using Triangles = std::vector<std::array<std::uint32_t, 3>>;
 inline Mesh makeMesh(std::vector<Vector3> vertices, const Triangles& triangles)
 {
     Mesh mesh;
-    mesh.vertices = std::move(vertices);
+    mesh.vertices.assign(vertices.begin(), vertices.end());
     for (const auto& t : triangles)
         mesh.faces.push_back({t, faceNormal(mesh.vertices[t[0]], mesh.vertices[t[1]],
                                             mesh.vertices[t[2]])});
@@ -36,7 +36,7 @@ inline Mesh makeMesh(std::vector<Vector3> vertices, const Triangles& triangles)
 inline Mesh pointsOnly(std::vector<Vector3> points)
 {
     Mesh mesh;
-    mesh.vertices = std::move(points);
+    mesh.vertices.assign(points.begin(), points.end());
     return mesh;
 }
 
@@ -212,7 +212,7 @@ inline std::vector<Case> cases()
              Mesh to = parallelPlanes(rng, 900, false);
              for (Vector3& v : to.vertices)
                  v.z += 0.02f * v.x - 0.01f * v.y;
-             to = makeMesh(to.vertices, [&] {
+             to = makeMesh({to.vertices.begin(), to.vertices.end()}, [&] {
                  Triangles t;
                  for (const Face& f : to.faces)
                      t.push_back(f.vertices);

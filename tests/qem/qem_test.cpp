@@ -15,7 +15,7 @@ namespace {
 Mesh meshOf(std::vector<Vector3> vertices, std::vector<std::array<std::uint32_t, 3>> faces = {})
 {
     Mesh mesh;
-    mesh.vertices = std::move(vertices);
+    mesh.vertices.assign(vertices.begin(), vertices.end());
     for (auto corners : faces)
         mesh.faces.push_back({corners, {0, 0, 0}});
     for (Face& face : mesh.faces)

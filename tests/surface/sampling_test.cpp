@@ -11,7 +11,7 @@ namespace {
 Mesh meshOf(const std::vector<Vector3>& vertices, const std::vector<std::array<std::uint32_t, 3>>& faces)
 {
     Mesh mesh;
-    mesh.vertices = vertices;
+    mesh.vertices.assign(vertices.begin(), vertices.end());
     for (const auto& f : faces)
         mesh.faces.push_back({f, {0, 0, 0}});
     return mesh;

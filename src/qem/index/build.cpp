@@ -67,7 +67,7 @@ public:
 #pragma omp parallel
 #pragma omp single
         partition(0, count_);
-        query::FillLaterVector<Item>().swap(scratch_);
+        FillLaterVector<Item>().swap(scratch_);
         bins_.reset();
 
         // Every range the splits produce starts at a multiple of kLanes, so
@@ -259,9 +259,9 @@ private:
         float key[4];
         std::uint32_t face;
     };
-    query::FillLaterVector<Item> items_;
+    FillLaterVector<Item> items_;
     // The splits' work space, a range's at the range's own positions.
-    query::FillLaterVector<Item> scratch_;
+    FillLaterVector<Item> scratch_;
     std::unique_ptr<std::uint8_t[]> bins_;
     std::unique_ptr<Summary[]> leafSummaries_;
 };
@@ -285,7 +285,7 @@ bool within(const Vector3& v, float limit)
 
 } // namespace
 
-bool inPlaneIndexDomain(const std::vector<Vector3>& points)
+bool inPlaneIndexDomain(PointSpan points)
 {
     for (const Vector3& v : points)
         if (!within(v, kMaxIndexedCoordinate))

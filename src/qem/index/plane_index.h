@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "geometry/mesh.h"
-#include "query/default_init.h"
+#include "geometry/fill_later_vector.h"
 
 // The fast path's domain. Inside it nothing overflows or becomes NaN anywhere
 // in the reference expression or the bounds: |v - c| <= 2^101, so
@@ -39,7 +39,7 @@ constexpr float kMaxIndexedCoordinate = 0x1p100f;
 constexpr float kMaxIndexedNormalComponent = 0x1p8f;
 
 // Whether every coordinate of `points` lies in the domain above.
-bool inPlaneIndexDomain(const std::vector<Vector3>& points);
+bool inPlaneIndexDomain(PointSpan points);
 // Whether every coordinate and every face normal of `mesh` does.
 bool inPlaneIndexDomain(const Mesh& mesh);
 
@@ -79,7 +79,7 @@ struct alignas(32) PlaneLeaf {
 struct PlaneIndex {
     std::vector<PlaneNode> nodes;  // nodes[0] is the root
     // Every byte written by the build, not zeroed before.
-    query::FillLaterVector<PlaneLeaf> leaves;
+    FillLaterVector<PlaneLeaf> leaves;
     bool zeroNormalFace = false;    // some face has normal (0, 0, 0)
 
     std::size_t bytes() const

@@ -60,7 +60,7 @@ public:
 #pragma omp parallel
 #pragma omp single
         partition(0, count_);
-        query::FillLaterVector<Item>().swap(scratch_);
+        FillLaterVector<Item>().swap(scratch_);
         bins_.reset();
 
         // Every range the splits produce starts at a multiple of kLanes.
@@ -227,9 +227,9 @@ private:
         float key[3];
         std::uint32_t face;
     };
-    query::FillLaterVector<Item> items_;
+    FillLaterVector<Item> items_;
     // The splits' work space, a range's at the range's own positions.
-    query::FillLaterVector<Item> scratch_;
+    FillLaterVector<Item> scratch_;
     std::unique_ptr<std::uint8_t[]> bins_;
     std::unique_ptr<Box[]> leafBoxes_;
 };

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "geometry/mesh.h"
-#include "query/default_init.h"
+#include "geometry/fill_later_vector.h"
 
 namespace surface_index {
 
@@ -88,7 +88,7 @@ inline float leafCentre(const SurfaceLeaf& leaf, int i)
 struct SurfaceIndex {
     std::vector<SurfaceNode> nodes;  // nodes[0] is the root
     // Every byte written by the build, not zeroed before.
-    query::FillLaterVector<SurfaceLeaf> leaves;
+    FillLaterVector<SurfaceLeaf> leaves;
     // faces[kLanes * l + j] is the mesh face of lane j of leaf l (repeated,
     // like the lane, past a leaf's last triangle).
     std::vector<std::uint32_t> faces;

@@ -19,7 +19,7 @@ namespace test {
 
 inline bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-inline std::vector<Point3d> toPoints(const std::vector<Vector3>& v)
+inline std::vector<Point3d> toPoints(PointSpan v)
 {
     std::vector<Point3d> points;
     for (const Vector3& x : v)

@@ -1,9 +1,10 @@
 // An allocator that default-initialises where a vector would value-
 // initialise: resizing a vector of plain structs does not zero it first.
-// The indexes size their leaf arrays (tens of megabytes) and then fill
-// every byte of every leaf in a parallel loop; zeroing them beforehand
-// would be one more serial pass over the memory. Large blocks get the huge
-// page hint before that first write.
+// The mesh arrays and the indexes' leaf arrays (tens to hundreds of
+// megabytes) are sized and then filled by parallel loops; zeroing them
+// beforehand would be one more serial pass over the memory, and on a fresh
+// page the first write is the costly one. Large blocks get the huge page
+// hint before that first write.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +14,6 @@
 #include <vector>
 
 #include "geometry/huge_pages.h"
-
-namespace query {
 
 template <class T>
 struct DefaultInitAllocator : std::allocator<T> {
@@ -52,4 +51,3 @@ struct DefaultInitAllocator : std::allocator<T> {
 template <class T>
 using FillLaterVector = std::vector<T, DefaultInitAllocator<T>>;
 
-} // namespace query
