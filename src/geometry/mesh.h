@@ -35,6 +35,9 @@ struct Mesh {
     void scale(float s);
     // Widens the box to hold `v`, corner by corner, with boxMin and boxMax.
     void includeInBox(const Vector3& v);
+    // includeInBox of every vertex in order; parts of a large mesh are
+    // folded on several threads to the same box.
+    void includeVerticesInBox();
 };
 
 // min and max that keep the current corner on ties and on NaN: b replaces a

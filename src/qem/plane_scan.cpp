@@ -12,21 +12,47 @@
 #include "qem/index/plane_index.h"
 #include "qem/plane_distance.h"
 
+namespace {
+
+// Below this many vertices or faces a pass runs on the calling thread.
+constexpr std::ptrdiff_t kParallelItems = 1 << 16;
+
+// The largest magnitude per axis, and whether all are within `limit`. NaN
+// fails every comparison, so it is caught by the domain test; a maximum of
+// the other values does not depend on the order, so neither does the result.
+template <class Component>
+void widenOver(std::ptrdiff_t count, Component component, float limit, float (&at)[3],
+               bool& inside)
+{
+    float x = 0.0f, y = 0.0f, z = 0.0f;
+    bool within = true;
+#pragma omp parallel for schedule(static) reduction(max : x, y, z) reduction(&& : within) \
+    if (count >= kParallelItems)
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const Vector3& v = component(std::size_t(i));
+        const float ax = std::fabs(v.x), ay = std::fabs(v.y), az = std::fabs(v.z);
+        within = within && (ax <= limit) & (ay <= limit) & (az <= limit);
+        x = std::max(x, ax), y = std::max(y, ay), z = std::max(z, az);
+    }
+    at[0] = x, at[1] = y, at[2] = z;
+    inside = inside && within;
+}
+
+} // namespace
+
 PlaneScanTarget planeScanTarget(const Mesh& mesh)
 {
     PlaneScanTarget target{{0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f}, true};
-    // NaN fails every comparison, so it is caught by the domain test.
-    auto widen = [](float* at, const Vector3& v, float limit, bool& inside) {
-        float a[3] = {std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)};
-        for (int i = 0; i < 3; ++i) {
-            inside = inside && a[i] <= limit;
-            at[i] = std::max(at[i], a[i]);
-        }
-    };
-    for (const Vector3& v : mesh.vertices)
-        widen(target.cmax, v, kMaxIndexedCoordinate, target.inDomain);
-    for (const Face& f : mesh.faces)
-        widen(target.nmax, f.normal, kMaxIndexedNormalComponent, target.inDomain);
+    widenOver(
+        std::ptrdiff_t(mesh.vertices.size()), [&](std::size_t i) -> const Vector3& {
+            return mesh.vertices[i];
+        },
+        kMaxIndexedCoordinate, target.cmax, target.inDomain);
+    widenOver(
+        std::ptrdiff_t(mesh.faces.size()), [&](std::size_t i) -> const Vector3& {
+            return mesh.faces[i].normal;
+        },
+        kMaxIndexedNormalComponent, target.nmax, target.inDomain);
     return target;
 }
 
@@ -124,9 +150,11 @@ void nearestPlaneDistancesScan(PointSpan points, const Mesh& mesh,
     best.assign(count, kFarDistance);
     if (count == 0 || faces == 0)
         return;
-    std::vector<float> allow(count);
-    for (std::size_t i = 0; i < count; ++i)
-        allow[i] = planeScanAllowance(target, points[i]);
+    FillLaterVector<float> allow(count);
+    const std::ptrdiff_t queries = std::ptrdiff_t(count);
+#pragma omp parallel for schedule(static) if (queries >= kParallelItems)
+    for (std::ptrdiff_t i = 0; i < queries; ++i)
+        allow[std::size_t(i)] = planeScanAllowance(target, points[std::size_t(i)]);
 
     const std::size_t groups = (count + kScanGroup - 1) / kScanGroup;
     const std::size_t threads = std::size_t(std::max(1, omp_get_max_threads()));

@@ -1,7 +1,9 @@
 #include <cmath>
 #include <limits>
+#include <cstring>
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include "geometry/mesh.h"
 
@@ -121,6 +123,48 @@ TEST(Mesh, BoxCornersKeepTheirValueOnTiesAndNaN)
     EXPECT_EQ(boxMax(1.0f, nan), 1.0f);
     EXPECT_EQ(boxMin(1.0f, -2.0f), -2.0f);
     EXPECT_EQ(boxMax(1.0f, 2.0f), 2.0f);
+}
+
+// Large meshes fold their box in parts on several threads; the result must be
+// the serial fold's, zero signs included: the first of tied extremes wins,
+// NaN (from an infinite factor times 0) never enters, infinities do.
+TEST(Mesh, BoxOfALargeMeshIsTheSerialFoldsOnAnyThreadCount)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    Mesh mesh;
+    for (int i = 0; i < 90000; ++i)
+        mesh.vertices.push_back({1.0f, 2.0f - float(i % 5), float(i % 3)});
+    mesh.vertices[20000].x = 0.0f;  // the least x, tied by -0 later
+    mesh.vertices[70000].x = -0.0f;
+    mesh.vertices[30000].y = -inf;
+    mesh.vertices[60000].z = 0.0f;  // z is 0 at i % 3 == 0 anyway: ties throughout
+    mesh.bboxMin = mesh.vertices[0];
+    mesh.bboxMax = mesh.vertices[0];
+    Mesh serial = mesh;
+    for (const Vector3& v : serial.vertices)
+        serial.includeInBox(v);
+    auto expectSameBox = [](const Mesh& a, const Mesh& b) {
+        EXPECT_EQ(std::memcmp(&a.bboxMin, &b.bboxMin, sizeof a.bboxMin), 0);
+        EXPECT_EQ(std::memcmp(&a.bboxMax, &b.bboxMax, sizeof a.bboxMax), 0);
+    };
+    const int threads = omp_get_max_threads();
+    for (int t : {1, 2, 3, 7}) {
+        omp_set_num_threads(t);
+        Mesh parallel = mesh;
+        parallel.includeVerticesInBox();
+        expectSameBox(parallel, serial);
+        EXPECT_FALSE(std::signbit(parallel.bboxMin.x)) << t << " threads";
+
+        // An infinite factor: 0 * inf is NaN, which the box never takes.
+        Mesh scaled = mesh, reference = mesh;
+        scaled.scale(inf);
+        for (Vector3& v : reference.vertices) {
+            v *= inf;
+            reference.includeInBox(v);
+        }
+        expectSameBox(scaled, reference);
+    }
+    omp_set_num_threads(threads);
 }
 
 } // namespace

@@ -287,18 +287,22 @@ bool within(const Vector3& v, float limit)
 
 bool inPlaneIndexDomain(PointSpan points)
 {
-    for (const Vector3& v : points)
-        if (!within(v, kMaxIndexedCoordinate))
-            return false;
-    return true;
+    const std::ptrdiff_t count = std::ptrdiff_t(points.size());
+    bool inside = true;
+#pragma omp parallel for schedule(static) reduction(&& : inside) if (count >= 65536)
+    for (std::ptrdiff_t i = 0; i < count; ++i)
+        inside = inside && within(points[std::size_t(i)], kMaxIndexedCoordinate);
+    return inside;
 }
 
 bool inPlaneIndexDomain(const Mesh& mesh)
 {
     if (!inPlaneIndexDomain(mesh.vertices))
         return false;
-    for (const Face& f : mesh.faces)
-        if (!within(f.normal, kMaxIndexedNormalComponent))
-            return false;
-    return true;
+    const std::ptrdiff_t count = std::ptrdiff_t(mesh.faces.size());
+    bool inside = true;
+#pragma omp parallel for schedule(static) reduction(&& : inside) if (count >= 65536)
+    for (std::ptrdiff_t f = 0; f < count; ++f)
+        inside = inside && within(mesh.faces[std::size_t(f)].normal, kMaxIndexedNormalComponent);
+    return inside;
 }
