@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ply/reader.h"
 #include "ply/scalar.h"
 
 namespace ply_reader {
@@ -62,6 +63,21 @@ inline __attribute__((always_inline)) double load(Scalar s, const char* p) {
         }
     }
     return 0.0;
+}
+
+// The storage kind of a scalar type name (PLY_LIST, which has none, maps to
+// I8).
+constexpr Scalar scalar_of(e_ply_type type) {
+    switch (type) {
+        case PLY_UINT8: case PLY_UCHAR: return Scalar::U8;
+        case PLY_INT16: case PLY_SHORT: return Scalar::I16;
+        case PLY_UINT16: case PLY_USHORT: return Scalar::U16;
+        case PLY_INT32: case PLY_INT: return Scalar::I32;
+        case PLY_UIN32: case PLY_UINT: return Scalar::U32;
+        case PLY_FLOAT32: case PLY_FLOAT: return Scalar::F32;
+        case PLY_FLOAT64: case PLY_DOUBLE: return Scalar::F64;
+        default: return Scalar::I8;
+    }
 }
 
 }  // namespace ply_reader

@@ -199,10 +199,77 @@ bool one_list(BodyCursor& c, long count) {
     return checked_records<Swap>(c, 0, count);
 }
 
+// ---------------------------------------------------------------- block
+
+// A list length at a fixed offset in every record.
+struct LengthSlot {
+    std::size_t offset;
+    unsigned size;
+};
+
+// Hands the element to its block handler when every record has the layout of
+// the first: the first record's list lengths (non-negative, in the file) give
+// the record size, and every other record must repeat them byte for byte,
+// which by induction puts each record at a multiple of that size. Returns 1
+// when the handler read the records, 0 after reporting its stop, and -1 when
+// the records are not uniform or the handler declined them.
+template <bool Swap>
+int read_block(BodyCursor& c, long count) {
+    t_ply_element_& element = *c.arg.element;
+    if (count <= 0) return -1;
+    std::vector<t_ply_field_> fields(c.steps.size());
+    std::vector<LengthSlot> lengths;
+    std::uint64_t size = 0;
+    for (std::size_t k = 0; k < c.steps.size(); ++k) {
+        const Step& s = c.steps[k];
+        if (!s.list) {
+            fields[k] = {static_cast<std::size_t>(size), s.property->value_type, 1};
+            size += s.value_size;
+            continue;
+        }
+        const unsigned lsize = size_of(s.length);
+        if (sat_add(size, lsize) > c.left()) return -1;
+        const double raw = load<Swap>(s.length, c.pos + size);
+        if (!(raw >= 0)) return -1;
+        lengths.push_back({static_cast<std::size_t>(size), lsize});
+        size += lsize;
+        const long length = static_cast<long>(raw);
+        fields[k] = {static_cast<std::size_t>(size), s.property->value_type, length};
+        size = sat_add(size, sat_mul(static_cast<std::uint64_t>(length), s.value_size));
+        if (size > c.left()) return -1;
+    }
+    if (sat_mul(size, static_cast<std::uint64_t>(count)) > c.left()) return -1;
+    const std::size_t record = static_cast<std::size_t>(size);
+    const char* first = c.pos;
+    bool uniform = true;
+#pragma omp parallel for schedule(static) reduction(&& : uniform) if (!lengths.empty() && count >= (1 << 16))
+    for (long i = 1; i < count; ++i) {
+        const char* here = first + static_cast<std::size_t>(i) * record;
+        bool same = true;
+        for (const LengthSlot& l : lengths)
+            for (unsigned b = 0; b < l.size; ++b) same = same && here[l.offset + b] == first[l.offset + b];
+        uniform = uniform && same;
+    }
+    if (!uniform) return -1;
+    const t_ply_block_ block{&element, c.pos, count, record, Swap ? 1 : 0, fields.data()};
+    const int result = element.block_cb(&block, element.block_pdata);
+    if (result < 0) return -1;
+    if (result == 0) {
+        report(c.ply, "Reading aborted by the block handler of '%s'", shown(element.name).c_str());
+        return 0;
+    }
+    c.pos += record * static_cast<std::size_t>(count);
+    return 1;
+}
+
 // ---------------------------------------------------------------- choice
 
 template <bool Swap>
 bool read_element(BodyCursor& c, long count) {
+    if (c.arg.element->block_cb) {
+        const int block = read_block<Swap>(c, count);
+        if (block >= 0) return block == 1;
+    }
     bool fixed = true;
     std::uint64_t record = 0;
     for (const Step& s : c.steps) {

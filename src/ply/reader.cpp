@@ -138,6 +138,26 @@ long ply_set_read_cb(p_ply ply, const char* element_name, const char* property_n
     return 0;
 }
 
+long ply_set_block_cb(p_ply ply, const char* element_name, p_ply_block_cb block_cb,
+                      void* pdata) {
+    if (!ply || !element_name) return 0;
+    for (t_ply_element_& element : ply->elements) {
+        if (element.name != element_name) continue;
+        element.block_cb = block_cb;
+        element.block_pdata = pdata;
+        return element.ninstances;
+    }
+    return 0;
+}
+
+const t_ply_field_* ply_get_block_field(p_ply_block block, const char* property_name) {
+    if (!block || !property_name) return nullptr;
+    const std::vector<t_ply_property_>& properties = block->element->properties;
+    for (std::size_t k = 0; k < properties.size(); ++k)
+        if (properties[k].name == property_name) return &block->fields[k];
+    return nullptr;
+}
+
 int ply_read(p_ply ply) {
     if (!ply) return 0;
     if (ply->state != t_ply_::State::header_read) {

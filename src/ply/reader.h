@@ -104,6 +104,46 @@ int ply_read_header(p_ply ply);
 long ply_set_read_cb(p_ply ply, const char* element_name, const char* property_name,
                      p_ply_read_cb read_cb, void* pdata, long idata);
 
+// Block reading. In a binary body, an element whose instances all share one
+// byte layout (every property a scalar, or lists of the same length in every
+// instance, as in a mesh of triangles) can be handed over whole: one call
+// with its records where the read handlers would be called value by value.
+// The records are in the file, bounds-checked; the handler decodes them as it
+// likes (in parallel, say).
+
+// Where a property sits in every record of a block.
+struct t_ply_field_ {
+    std::size_t offset;  // from the record's start to the scalar or the first list entry
+    e_ply_type type;     // the scalar's type, or the list entries' type
+    long length;         // 1 for a scalar, the list's length (the same in every record)
+};
+
+struct t_ply_block_ {
+    p_ply_element element;
+    const char* data;            // the first record; count * size bytes in all
+    long count;                  // records, at least 1
+    std::size_t size;            // bytes per record
+    int swap;                    // 1 when the file's byte order is not the machine's
+    const t_ply_field_* fields;  // one per property of the element, in declared order
+};
+typedef const t_ply_block_* p_ply_block;
+
+// A block handler. Returns 1 when it has read the records, 0 to abort (ply_read
+// then fails), or -1 to decline them: the element is then read value by value
+// through its read handlers, for instance so that they name a problem the
+// block handler found.
+typedef int (*p_ply_block_cb)(p_ply_block block, void* pdata);
+
+// Registers `block_cb` for an element, replacing an earlier one (null
+// unregisters). The element's read handlers still serve ASCII bodies, records
+// of differing layouts, and blocks the handler declines. Returns the number of
+// instances, or 0 when the element is absent.
+long ply_set_block_cb(p_ply ply, const char* element_name, p_ply_block_cb block_cb, void* pdata);
+
+// The field of `block` for the property named `property_name`, or null when the
+// element has no such property.
+const t_ply_field_* ply_get_block_field(p_ply_block block, const char* property_name);
+
 // Parses the body, calling the registered handlers in file order: for each
 // element instance (counted from 0) its properties in declared order; for a
 // list property first its length (value index -1), then each entry (value

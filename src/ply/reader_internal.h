@@ -26,6 +26,8 @@ struct t_ply_element_ {
     std::string name;
     long ninstances = 0;
     std::vector<t_ply_property_> properties;
+    p_ply_block_cb block_cb = nullptr;
+    void* block_pdata = nullptr;
 };
 
 namespace ply_reader {

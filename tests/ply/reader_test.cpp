@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,11 @@ struct Trace {
     std::vector<std::string> warnings;
     std::vector<Call> calls;
     long abort_after = -1;  // handler returns 0 on this call
+    // With an answer, read_all also registers replay_block for every element:
+    // 1 replays each block as calls, -1 declines it, 0 aborts.
+    std::optional<int> block_answer;
+    bool big = false;  // the file's byte order, for replay_block
+    long blocks = 0;   // blocks handed over
 };
 
 void collect_error(p_ply ply, const char* message) {
@@ -78,6 +84,68 @@ int record(p_ply_argument arg) {
     return static_cast<long>(run->calls.size()) != run->abort_after;
 }
 
+int type_size(e_ply_type type) {
+    switch (type) {
+        case PLY_INT8: case PLY_CHAR: case PLY_UINT8: case PLY_UCHAR: return 1;
+        case PLY_INT16: case PLY_SHORT: case PLY_UINT16: case PLY_USHORT: return 2;
+        case PLY_FLOAT64: case PLY_DOUBLE: return 8;
+        default: return 4;
+    }
+}
+
+// A value of `type` at `p`, assembled by shifts in the file's byte order.
+double get(const char* p, e_ply_type type, bool big) {
+    const int size = type_size(type);
+    std::uint64_t bits = 0;
+    for (int i = 0; i < size; ++i)
+        bits |= std::uint64_t(static_cast<unsigned char>(p[big ? size - 1 - i : i])) << (8 * i);
+    switch (type) {
+        case PLY_INT8: case PLY_CHAR: return static_cast<std::int8_t>(bits);
+        case PLY_INT16: case PLY_SHORT: return static_cast<std::int16_t>(bits);
+        case PLY_INT32: case PLY_INT: return static_cast<std::int32_t>(bits);
+        case PLY_FLOAT32: case PLY_FLOAT: {
+            float f;
+            std::uint32_t u = static_cast<std::uint32_t>(bits);
+            std::memcpy(&f, &u, 4);
+            return f;
+        }
+        case PLY_FLOAT64: case PLY_DOUBLE: {
+            double d;
+            std::memcpy(&d, &bits, 8);
+            return d;
+        }
+        default: return static_cast<double>(bits);
+    }
+}
+
+// Turns a block into the calls the read handlers would have received.
+int replay_block(p_ply_block block, void* pdata) {
+    Trace& run = *static_cast<Trace*>(pdata);
+    ++run.blocks;
+    if (*run.block_answer != 1) return *run.block_answer;
+    const char* ename = nullptr;
+    ply_get_element_info(block->element, &ename, nullptr);
+    for (long i = 0; i < block->count; ++i) {
+        const char* record = block->data + static_cast<std::size_t>(i) * block->size;
+        const t_ply_field_* field = block->fields;
+        for (p_ply_property p = ply_get_next_property(block->element, nullptr); p;
+             p = ply_get_next_property(block->element, p), ++field) {
+            const char* pname = nullptr;
+            e_ply_type type;
+            ply_get_property_info(p, &pname, &type, nullptr, nullptr);
+            EXPECT_NE(ply_get_block_field(block, pname), nullptr);
+            const bool list = type == PLY_LIST;
+            if (list) run.calls.push_back({ename, pname, i, field->length, -1, double(field->length), 0});
+            for (long e = 0; e < field->length; ++e) {
+                const char* at = record + field->offset + e * type_size(field->type);
+                run.calls.push_back({ename, pname, i, list ? field->length : 1, list ? e : 0,
+                                     get(at, field->type, run.big), 0});
+            }
+        }
+    }
+    return 1;
+}
+
 // Reads `file` from an exactly sized heap copy (so ASan sees any over-read),
 // registering every property except those of elements named "skip...".
 // Returns ply_read_header && ply_read.
@@ -98,6 +166,7 @@ bool read_all(const std::string& file, Trace& run) {
             ply_get_property_info(p, &pname, nullptr, nullptr, nullptr);
             ply_set_read_cb(ply, ename, pname, record, &run, 0);
         }
+        if (run.block_answer) ply_set_block_cb(ply, ename, replay_block, &run);
     }
     ok = ok && ply_read(ply);
     ply_close(ply);
@@ -105,6 +174,17 @@ bool read_all(const std::string& file, Trace& run) {
 }
 
 std::string first_error(const Trace& run) { return run.errors.empty() ? "" : run.errors[0]; }
+
+// Reads `file` again with block handlers answering `answer` and expects what
+// the read handlers alone gave: the same result, errors and calls.
+void expect_same_with_blocks(const std::string& file, const Trace& plain, int answer) {
+    Trace run;
+    run.block_answer = answer;
+    run.big = file.find("format binary_big_endian") != std::string::npos;
+    EXPECT_EQ(read_all(file, run), plain.errors.empty()) << "block answer " << answer;
+    EXPECT_EQ(run.errors, plain.errors) << "block answer " << answer;
+    EXPECT_EQ(run.calls, plain.calls) << "block answer " << answer;
+}
 
 // Appends `v` as `type` in the given byte order, built from shifts so the test
 // does not share the reader's byte-order logic.
@@ -300,6 +380,14 @@ TEST_P(EveryType, SameValuesInEveryFormat) {
     for (long i = 0; i < n; ++i) expected.push_back({"e", "l", 0, n, i, stored(tc.values[i]), 0});
     EXPECT_EQ(run.calls, expected);
     EXPECT_EQ(std::signbit(run.calls.back().value), std::signbit(tc.values.back()));
+    // The instance is one block in binary; ASCII bodies are never handed over.
+    Trace blocks;
+    blocks.block_answer = 1;
+    blocks.big = big;
+    ASSERT_TRUE(read_all(file, blocks)) << first_error(blocks);
+    EXPECT_EQ(blocks.calls, expected);
+    EXPECT_EQ(blocks.blocks, ascii ? 0 : 1);
+    EXPECT_EQ(std::signbit(blocks.calls.back().value), std::signbit(tc.values.back()));
 }
 
 INSTANTIATE_TEST_SUITE_P(PlyReader, EveryType,
@@ -412,6 +500,7 @@ TEST_P(Rejects, WithItsMessage) {
     ASSERT_EQ(run.errors.size(), 1u);
     EXPECT_EQ(run.errors[0], GetParam().message);
     EXPECT_TRUE(run.calls.empty() || std::string(GetParam().name).find("Body") == 0);
+    for (int answer : {1, -1}) expect_same_with_blocks(GetParam().file, run, answer);
 }
 
 const std::string kVertexA = "element vertex 2\nproperty uchar a\n";
@@ -537,6 +626,102 @@ INSTANTIATE_TEST_SUITE_P(
                 "Error reading 'b' of 'v' number 1: unexpected end of file"}),
     case_name);
 
+// ---- blocks: handed over only when every record has the first one's layout
+
+// Element v: a float, a list of `lengths[i]` shorts, a uchar; then element w.
+std::string list_records(const std::vector<int>& lengths, bool big) {
+    std::string file = header(big ? "binary_big_endian" : "binary_little_endian",
+                              "element v " + std::to_string(lengths.size()) +
+                                  "\nproperty float a\nproperty list uchar short l\n"
+                                  "property uchar c\nelement w 1\nproperty int d\n");
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        put(file, "float", 0.25 * double(i), big);
+        put(file, "uchar", lengths[i], big);
+        for (int k = 0; k < lengths[i]; ++k) put(file, "short", -double(i % 1000) - k, big);
+        put(file, "uchar", double(i % 256), big);
+    }
+    put(file, "int", -5, big);
+    return file;
+}
+
+class Blocks : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Blocks, UniformRecordsAreOneBlockWithTheFieldsWhereTheyLie) {
+    const bool big = GetParam();
+    const std::string file = list_records(std::vector<int>(66000, 3), big);
+    Trace plain;
+    ASSERT_TRUE(read_all(file, plain)) << first_error(plain);
+    expect_same_with_blocks(file, plain, 1);
+    expect_same_with_blocks(file, plain, -1);
+
+    struct Seen {
+        long count = 0;
+        std::size_t size = 0;
+        int swap = -1;
+        std::vector<t_ply_field_> fields;
+    } seen;
+    p_ply ply = ply_open_from_memory(file.data(), file.size(), nullptr, 0, nullptr);
+    ASSERT_TRUE(ply_read_header(ply));
+    ASSERT_EQ(ply_set_block_cb(ply, "v",
+                               [](p_ply_block block, void* pdata) {
+                                   Seen& s = *static_cast<Seen*>(pdata);
+                                   s.count = block->count, s.size = block->size, s.swap = block->swap;
+                                   s.fields.assign(block->fields, block->fields + 3);
+                                   return 1;
+                               },
+                               &seen),
+              66000);
+    EXPECT_EQ(ply_set_block_cb(ply, "absent", nullptr, nullptr), 0);
+    EXPECT_TRUE(ply_read(ply));
+    ply_close(ply);
+    EXPECT_EQ(seen.count, 66000);
+    EXPECT_EQ(seen.size, 4u + 1 + 6 + 1);
+    EXPECT_EQ(seen.swap, big != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__));
+    ASSERT_EQ(seen.fields.size(), 3u);
+    EXPECT_EQ(seen.fields[0].offset, 0u);
+    EXPECT_EQ(seen.fields[0].type, PLY_FLOAT);
+    EXPECT_EQ(seen.fields[0].length, 1);
+    EXPECT_EQ(seen.fields[1].offset, 5u);
+    EXPECT_EQ(seen.fields[1].type, PLY_SHORT);
+    EXPECT_EQ(seen.fields[1].length, 3);
+    EXPECT_EQ(seen.fields[2].offset, 11u);
+    EXPECT_EQ(seen.fields[2].length, 1);
+}
+
+// One record whose list differs (longer, shorter, empty) anywhere, even
+// where the sizes of two records swap, keeps the element from being a block.
+TEST_P(Blocks, OneDifferentListLengthMeansValueByValue) {
+    const bool big = GetParam();
+    const std::pair<std::size_t, int> odd_ones[] = {{1, 0}, {33001, 4}, {65999, 2}};
+    for (const auto& [odd, length] : odd_ones) {
+        std::vector<int> lengths(66000, 3);
+        lengths[odd] = length;
+        if (length == 4) lengths[odd - 1] = 2;  // the total size is unchanged
+        const std::string file = list_records(lengths, big);
+        Trace plain;
+        ASSERT_TRUE(read_all(file, plain)) << first_error(plain);
+        Trace run;
+        run.block_answer = 1;
+        run.big = big;
+        ASSERT_TRUE(read_all(file, run)) << first_error(run);
+        EXPECT_EQ(run.blocks, 1) << "only w, at " << odd << " length " << length;
+        EXPECT_EQ(run.calls, plain.calls);
+    }
+}
+
+TEST_P(Blocks, AHandlersStopFailsTheReadNamingTheElement) {
+    Trace run;
+    run.block_answer = 0;
+    EXPECT_FALSE(read_all(list_records({3, 3}, GetParam()), run));
+    ASSERT_EQ(run.errors.size(), 1u);
+    EXPECT_EQ(run.errors[0], "Reading aborted by the block handler of 'v'");
+}
+
+INSTANTIATE_TEST_SUITE_P(PlyReader, Blocks, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return std::string(param.param ? "big_endian" : "little_endian");
+                         });
+
 // ---- every prefix of a valid file fails cleanly or, when complete, reads
 
 class Prefixes : public ::testing::TestWithParam<const char*> {};
@@ -571,6 +756,7 @@ TEST_P(Prefixes, FailCleanlyOrRead) {
         Trace run;
         const bool ok = read_all(file.substr(0, n), run);
         EXPECT_EQ(ok, n >= complete) << "prefix " << n;
+        expect_same_with_blocks(file.substr(0, n), run, 1);
         if (ok) continue;
         EXPECT_EQ(run.errors.size(), 1u) << "prefix " << n;
         // Past the header, messages name what is missing.
