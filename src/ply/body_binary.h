@@ -1,5 +1,7 @@
-// A binary element: its instances are read from the cursor in one of four
+// A binary element: its instances are read from the cursor in one of five
 // ways, each with its bounds checks hoisted as far as the layout allows.
+// - An element with a block handler whose records all repeat the first
+//   one's list lengths: one call with the whole element (unless declined).
 // - Only scalars, none registered: one jump over all of them.
 // - Only scalars, all in the file: records of one size, checked once for the
 //   whole element; no per-value checks, skipped properties cost nothing.
