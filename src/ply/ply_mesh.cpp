@@ -11,6 +11,7 @@
 #include <new>
 
 #include "geometry/huge_pages.h"
+#include "ply/binary_value.h"
 #include "ply/reader.h"
 
 namespace {
@@ -24,7 +25,11 @@ struct MeshLoad {
     std::string error;
     std::size_t vertexCount = 0;  // declared; faces may precede the vertices
     std::size_t faceCount = 0;
+    bool normalsDone = false;  // computed as the faces were decoded
 };
+
+// Below this many records a block is decoded on the calling thread.
+constexpr long kParallelRecords = 1 << 16;
 
 // Meshes are counted with int in the report, and faces hold 32-bit indices.
 constexpr long kMaxCount = INT_MAX;
@@ -145,6 +150,150 @@ int onFaceIndex(p_ply_argument argument)
     return 1;
 }
 
+// Binary blocks. A block's values are decoded as the read handlers would
+// receive them (as doubles, then converted the same way), so both ways give
+// the same mesh; the loops only drop the per-value calls and run in parallel.
+// A block with a problem is declined, and the value-by-value read that
+// follows names the problem as it always has.
+
+using ply_reader::Scalar;
+
+// A value type known when compiling, or kAnyKind for the field's own.
+constexpr int kAnyKind = -1;
+
+template <bool Swap, int Kind>
+inline double decode(const char* p, Scalar kind)
+{
+    return ply_reader::load<Swap>(Kind == kAnyKind ? kind : static_cast<Scalar>(Kind), p);
+}
+
+// Returns false when a coordinate is not a finite float.
+template <bool Swap, int Kind>
+bool decodeVertices(p_ply_block block, const t_ply_field_* const (&fields)[3], Vector3* out)
+{
+    Scalar kinds[3];
+    std::size_t offsets[3];
+    for (int k = 0; k < 3; ++k)
+        kinds[k] = ply_reader::scalar_of(fields[k]->type), offsets[k] = fields[k]->offset;
+    const std::ptrdiff_t count = block->count;
+    bool finite = true;
+#pragma omp parallel for schedule(static) reduction(&& : finite) if (count >= kParallelRecords)
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const char* record = block->data + std::size_t(i) * block->size;
+        const float x = static_cast<float>(decode<Swap, Kind>(record + offsets[0], kinds[0]));
+        const float y = static_cast<float>(decode<Swap, Kind>(record + offsets[1], kinds[1]));
+        const float z = static_cast<float>(decode<Swap, Kind>(record + offsets[2], kinds[2]));
+        finite = finite && (std::isfinite(x) & std::isfinite(y) & std::isfinite(z));
+        out[i] = Vector3{x, y, z};
+    }
+    return finite;
+}
+
+template <bool Swap>
+bool decodeVertices(p_ply_block block, const t_ply_field_* const (&fields)[3], Vector3* out)
+{
+    const e_ply_type type = fields[0]->type;
+    if (fields[1]->type == type && fields[2]->type == type) {
+        if (ply_reader::scalar_of(type) == Scalar::F32)
+            return decodeVertices<Swap, int(Scalar::F32)>(block, fields, out);
+        if (ply_reader::scalar_of(type) == Scalar::F64)
+            return decodeVertices<Swap, int(Scalar::F64)>(block, fields, out);
+    }
+    return decodeVertices<Swap, kAnyKind>(block, fields, out);
+}
+
+int onVertexBlock(p_ply_block block, void* user_data)
+{
+    MeshLoad& load = *static_cast<MeshLoad*>(user_data);
+    auto& vertices = load.mesh.vertices;
+    const t_ply_field_* fields[3];
+    for (int k = 0; k < 3; ++k) {
+        fields[k] = ply_get_block_field(block, kCoordinateNames[k]);
+        if (!fields[k] || fields[k]->length != 1)
+            return -1;
+    }
+    if (!vertices.empty() || static_cast<std::size_t>(block->count) != load.vertexCount)
+        return -1;
+    vertices.resize(load.vertexCount);
+    const bool finite = block->swap ? decodeVertices<true>(block, fields, vertices.data())
+                                    : decodeVertices<false>(block, fields, vertices.data());
+    if (finite)
+        return 1;
+    vertices.clear();
+    return -1;
+}
+
+// Returns false when an index is outside the vertex list. With `vertices`
+// (all of them read) each face's normal is computed as it is decoded.
+template <bool Swap, int Kind>
+bool decodeFaces(p_ply_block block, const t_ply_field_& list, std::size_t vertexCount,
+                 const Vector3* vertices, Face* out)
+{
+    const Scalar kind = ply_reader::scalar_of(list.type);
+    const std::size_t entry = ply_reader::size_of(Kind == kAnyKind ? kind : Scalar(Kind));
+    const double limit = static_cast<double>(vertexCount);
+    const std::ptrdiff_t count = block->count;
+    bool inRange = true;
+#pragma omp parallel for schedule(static) reduction(&& : inRange) if (count >= kParallelRecords)
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const char* entries = block->data + std::size_t(i) * block->size + list.offset;
+        Face& face = out[i];
+        bool valid = true;
+        for (int k = 0; k < 3; ++k) {
+            // The range test comes first: converting an out-of-range double
+            // to an integer is undefined.
+            const double value = decode<Swap, Kind>(entries + k * entry, kind);
+            const bool in = value > -1.0 && value < limit;
+            face.vertices[k] = in ? static_cast<std::uint32_t>(value) : 0;
+            valid = valid && in;
+        }
+        inRange = inRange && valid;
+        if (vertices)
+            face.normal = faceNormal(vertices[face.vertices[0]], vertices[face.vertices[1]],
+                                     vertices[face.vertices[2]]);
+    }
+    return inRange;
+}
+
+template <bool Swap>
+bool decodeFaces(p_ply_block block, const t_ply_field_& list, std::size_t vertexCount,
+                 const Vector3* vertices, Face* out)
+{
+    switch (ply_reader::scalar_of(list.type)) {
+    case Scalar::I32:
+        return decodeFaces<Swap, int(Scalar::I32)>(block, list, vertexCount, vertices, out);
+    case Scalar::U32:
+        return decodeFaces<Swap, int(Scalar::U32)>(block, list, vertexCount, vertices, out);
+    default:
+        return decodeFaces<Swap, kAnyKind>(block, list, vertexCount, vertices, out);
+    }
+}
+
+int onFaceBlock(p_ply_block block, void* user_data)
+{
+    MeshLoad& load = *static_cast<MeshLoad*>(user_data);
+    auto& faces = load.mesh.faces;
+    const t_ply_field_* list = ply_get_block_field(block, "vertex_indices");
+    if (!list)
+        list = ply_get_block_field(block, "vertex_index");
+    if (!list || list->length != 3 || !faces.empty() ||
+        static_cast<std::size_t>(block->count) != load.faceCount)
+        return -1;
+    // Vertices come first in nearly every file; otherwise the normals wait.
+    const bool withNormals = load.mesh.vertices.size() == load.vertexCount;
+    const Vector3* vertices = withNormals ? load.mesh.vertices.data() : nullptr;
+    faces.resize(load.faceCount);
+    const bool inRange =
+        block->swap ? decodeFaces<true>(block, *list, load.vertexCount, vertices, faces.data())
+                    : decodeFaces<false>(block, *list, load.vertexCount, vertices, faces.data());
+    if (inRange) {
+        load.normalsDone = withNormals;
+        return 1;
+    }
+    faces.clear();
+    return -1;
+}
+
 // Registers the handlers and reserves the mesh from the header. Returns false
 // with `load.error` set when the header does not describe a triangle mesh.
 bool prepare(p_ply ply, MeshLoad& load)
@@ -182,6 +331,7 @@ bool prepare(p_ply ply, MeshLoad& load)
                 first = false;
             }
         }
+        ply_set_block_cb(ply, "vertex", onVertexBlock, &load);
     }
 
     long faceCount = 0;
@@ -204,8 +354,10 @@ bool prepare(p_ply ply, MeshLoad& load)
             load.error = format("the face property '%s' is not a list", listName);
             return false;
         }
-        if (list)
+        if (list) {
             ply_set_read_cb(ply, "face", listName, onFaceIndex, &load, 0);
+            ply_set_block_cb(ply, "face", onFaceBlock, &load);
+        }
     }
 
     if (vertexCount > kMaxCount || faceCount > kMaxCount) {
@@ -232,18 +384,24 @@ bool prepare(p_ply ply, MeshLoad& load)
 }
 
 // The box and the normals are derived once every value is in place, so the
-// order of elements and properties in the file does not matter. The box is
-// seeded by vertex 0 and widened in vertex order.
-void finish(Mesh& mesh)
+// order of elements and properties in the file does not matter (the normals
+// may already be done: see onFaceBlock). The box is seeded by vertex 0 and
+// widened in vertex order.
+void finish(Mesh& mesh, bool normalsDone)
 {
     if (!mesh.vertices.empty()) {
         mesh.bboxMin = mesh.vertices[0];
         mesh.bboxMax = mesh.vertices[0];
-        for (const Vector3& vertex : mesh.vertices)
-            mesh.includeInBox(vertex);
+        mesh.includeVerticesInBox();
     }
-    for (Face& face : mesh.faces)
+    if (normalsDone)
+        return;
+    const std::ptrdiff_t count = std::ptrdiff_t(mesh.faces.size());
+#pragma omp parallel for schedule(static) if (count >= kParallelRecords)
+    for (std::ptrdiff_t f = 0; f < count; ++f) {
+        Face& face = mesh.faces[std::size_t(f)];
         face.normal = faceNormal(mesh.corner(face, 0), mesh.corner(face, 1), mesh.corner(face, 2));
+    }
 }
 
 bool load(p_ply ply, Mesh& mesh, std::string& error)
@@ -258,7 +416,7 @@ bool load(p_ply ply, Mesh& mesh, std::string& error)
         ok = false;
     }
     if (ok) {
-        finish(mesh);
+        finish(mesh, load.normalsDone);
         return true;
     }
     mesh = Mesh{};
@@ -307,8 +465,10 @@ bool loadPlyMeshFromMemory(const char* data, std::size_t size, Mesh& mesh, std::
 
 std::size_t countDegenerateFaces(const Mesh& mesh)
 {
+    const std::ptrdiff_t faces = std::ptrdiff_t(mesh.faces.size());
     std::size_t count = 0;
-    for (const Face& face : mesh.faces)
-        count += face.normal == Vector3{0.0f, 0.0f, 0.0f};
+#pragma omp parallel for schedule(static) reduction(+ : count) if (faces >= kParallelRecords)
+    for (std::ptrdiff_t f = 0; f < faces; ++f)
+        count += mesh.faces[std::size_t(f)].normal == Vector3{0.0f, 0.0f, 0.0f};
     return count;
 }

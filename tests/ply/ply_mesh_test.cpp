@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+
 #include "helpers.h"
 #include "ply/ply_mesh.h"
 
@@ -171,5 +174,121 @@ INSTANTIATE_TEST_SUITE_P(
                   asciiPly(kXyz, 3, kFaceList, "0 0 0\n1 0 0\n0 1 0\n99999999999999999999 0 1 2\n"),
                   "out of range for uint8"}),
     [](const auto& tested) { return std::string(tested.param.name); });
+
+// ---- large binary files: decoded as blocks, on several threads
+
+// A strip of triangles over `count` vertices, with coordinates that mix
+// signs, zeros of both signs and repeats, so the box has ties to break.
+std::vector<Vector3> stripVertices(int count)
+{
+    std::vector<Vector3> vertices;
+    for (int i = 0; i < count; ++i) {
+        const float zero = i % 3 == 0 ? -0.0f : 0.0f;
+        vertices.push_back({i % 5 == 0 ? zero : 0.001f * float(i % 977) - 0.3f,
+                            i % 7 == 0 ? zero : std::sin(0.01f * float(i)),
+                            i % 2 == 0 ? zero : -0.5f * float(i % 13)});
+    }
+    return vertices;
+}
+
+std::vector<std::array<int, 3>> stripFaces(int vertexCount)
+{
+    std::vector<std::array<int, 3>> faces;
+    for (int i = 0; i + 2 < vertexCount; ++i)
+        faces.push_back({i, i + 1 + (i % 2), i + 2 - (i % 2)});
+    return faces;
+}
+
+bool sameBits(const Vector3& a, const Vector3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Both byte orders give, bit for bit, the mesh the value-by-value ASCII read
+// gives: coordinates, indices, normals and the box with its zeros' signs.
+TEST(LoadPlyMesh, LargeBinaryMeshesReadAsTheAsciiOneDoes)
+{
+    const std::vector<Vector3> vertices = stripVertices(70000);
+    const std::vector<std::array<int, 3>> faces = stripFaces(70000);
+    Loaded ascii = load(test::encodePly(vertices, faces, PlyFormat::ascii));
+    ASSERT_TRUE(ascii.ok) << ascii.error;
+    for (PlyFormat format : {PlyFormat::littleEndian, PlyFormat::bigEndian}) {
+        Loaded binary = load(test::encodePly(vertices, faces, format));
+        ASSERT_TRUE(binary.ok) << binary.error;
+        ASSERT_EQ(binary.mesh.vertexCount(), ascii.mesh.vertexCount());
+        ASSERT_EQ(binary.mesh.faceCount(), ascii.mesh.faceCount());
+        for (std::size_t v = 0; v < vertices.size(); ++v)
+            ASSERT_TRUE(sameBits(binary.mesh.vertexAt(v), ascii.mesh.vertexAt(v))) << v;
+        for (std::size_t f = 0; f < faces.size(); ++f) {
+            ASSERT_EQ(binary.mesh.faceAt(f).vertices, ascii.mesh.faceAt(f).vertices) << f;
+            ASSERT_TRUE(sameBits(binary.mesh.faceAt(f).normal, ascii.mesh.faceAt(f).normal)) << f;
+        }
+        EXPECT_TRUE(sameBits(binary.mesh.bboxMin, ascii.mesh.bboxMin));
+        EXPECT_TRUE(sameBits(binary.mesh.bboxMax, ascii.mesh.bboxMax));
+    }
+}
+
+// Faces before vertices: the normals wait until the vertices are in.
+TEST(LoadPlyMesh, LargeBinaryFacesBeforeVerticesGetTheirNormals)
+{
+    const std::vector<Vector3> vertices = stripVertices(70000);
+    const std::vector<std::array<int, 3>> faces = stripFaces(70000);
+    std::string bytes = "ply\nformat binary_little_endian 1.0\nelement face " +
+                        std::to_string(faces.size()) +
+                        "\nproperty list uchar uint vertex_index\nelement vertex " +
+                        std::to_string(vertices.size()) +
+                        "\nproperty double x\nproperty double y\nproperty double z\nend_header\n";
+    for (const auto& f : faces) {
+        test::appendBinary(bytes, std::uint8_t(3), PlyFormat::littleEndian);
+        for (int index : f)
+            test::appendBinary(bytes, std::uint32_t(index), PlyFormat::littleEndian);
+    }
+    for (const Vector3& v : vertices)
+        for (float c : {v.x, v.y, v.z})
+            test::appendBinary(bytes, double(c), PlyFormat::littleEndian);
+    Loaded loaded = load(bytes);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    Loaded ascii = load(test::encodePly(vertices, faces, PlyFormat::ascii));
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        ASSERT_TRUE(sameBits(loaded.mesh.faceAt(f).normal, ascii.mesh.faceAt(f).normal)) << f;
+    EXPECT_TRUE(sameBits(loaded.mesh.bboxMin, ascii.mesh.bboxMin));
+}
+
+// A problem deep inside a large binary element is named as the value-by-value
+// read names it, and leaves no half-read mesh.
+TEST(LoadPlyMesh, LargeBinaryMeshProblemsAreNamedAndLeaveAnEmptyMesh)
+{
+    const std::vector<Vector3> good = stripVertices(70000);
+    const std::vector<std::array<int, 3>> goodFaces = stripFaces(70000);
+    struct Case {
+        const char* message;
+        std::vector<Vector3> vertices;
+        std::vector<std::array<int, 3>> faces;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"vertex 40000 has a y coordinate", good, goodFaces});
+    cases.back().vertices[40000].y = std::nanf("");
+    cases.push_back({"face 50000 refers to vertex 70000", good, goodFaces});
+    cases.back().faces[50000][1] = 70000;
+    cases.push_back({"face 60000 refers to vertex -1", good, goodFaces});
+    cases.back().faces[60000][2] = -1;
+    for (const Case& c : cases) {
+        Loaded loaded = load(test::encodePly(c.vertices, c.faces, PlyFormat::bigEndian));
+        EXPECT_FALSE(loaded.ok);
+        EXPECT_EQ(loaded.mesh.vertexCount(), 0u);
+        EXPECT_EQ(loaded.mesh.faceCount(), 0u);
+        EXPECT_NE(loaded.error.find(c.message), std::string::npos) << loaded.error;
+    }
+    // Quads throughout: every record alike, but not triangles.
+    std::string quads = "ply\nformat binary_little_endian 1.0\nelement vertex 4\n" + kXyz +
+                        "element face 70000\nproperty list uchar int vertex_indices\nend_header\n";
+    for (int k = 0; k < 12; ++k)
+        test::appendBinary(quads, float(k % 3 == 0), PlyFormat::littleEndian);
+    for (int f = 0; f < 70000; ++f) {
+        test::appendBinary(quads, std::uint8_t(4), PlyFormat::littleEndian);
+        for (int index : {0, 1, 2, 3})
+            test::appendBinary(quads, std::int32_t(index), PlyFormat::littleEndian);
+    }
+    Loaded loaded = load(quads);
+    EXPECT_FALSE(loaded.ok);
+    EXPECT_NE(loaded.error.find("face 0 has 4 vertex indices"), std::string::npos) << loaded.error;
+}
 
 } // namespace
