@@ -1,9 +1,11 @@
 #include "cli/input.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include <omp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/progress.h"
@@ -78,16 +80,42 @@ bool loadInput(const std::string& fileName, Mesh& mesh)
     return loaded;
 }
 
+namespace {
+
+// The size of a regular file, or -1 (standard input, a pipe, no such file).
+long long regularFileSize(const std::string& fileName)
+{
+    struct stat status;
+    if (fileName == kStandardInputName || stat(fileName.c_str(), &status) != 0 ||
+        !S_ISREG(status.st_mode))
+        return -1;
+    return static_cast<long long>(status.st_size);
+}
+
+// Side by side, each input is read on one thread; one after the other, a
+// large binary input is decoded on every thread. A small input costs little
+// either way, so a lopsided pair goes one after the other.
+bool readSideBySide(const std::string (&fileNames)[2])
+{
+    const long long first = regularFileSize(fileNames[0]);
+    const long long second = regularFileSize(fileNames[1]);
+    if (first < 0 || second < 0)
+        return true;
+    return 4 * std::min(first, second) >= std::max(first, second);
+}
+
+} // namespace
+
 void loadInputs(const std::string (&fileNames)[2], Mesh* const (&meshes)[2], bool (&loaded)[2])
 {
-    if (omp_get_max_threads() < 2) {
+    if (omp_get_max_threads() < 2 || !readSideBySide(fileNames)) {
         for (int k = 0; k < 2; ++k)
             loaded[k] = loadInput(fileNames[k], *meshes[k]);
         return;
     }
-    // The reader runs on one thread: side by side, two files take the time
-    // of the larger (reading two 10 MB scans was a tenth of a whole run on
-    // two threads).
+    // An ASCII body is parsed on one thread: side by side, two files take
+    // the time of the larger (reading two 10 MB scans was a tenth of a whole
+    // run on two threads).
     progress::phase(std::string("reading ") + shownFileName(fileNames[0]) + " and " +
                     shownFileName(fileNames[1]));
     std::string messages[2];

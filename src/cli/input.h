@@ -23,7 +23,8 @@ bool loadInput(const std::string& fileName, Mesh& mesh);
 bool readInput(const std::string& fileName, Mesh& mesh, std::string& error);
 
 // loadInput of both inputs: at the same time on two threads when OpenMP may
-// use two, each input's messages held back and written after both, the
-// first input's before the second's, exactly as one after the other would
-// write them. loaded[k] is loadInput's result for input k.
+// use two and neither file is more than four times the other's size, each
+// input's messages held back and written after both, the first input's
+// before the second's, exactly as one after the other would write them.
+// loaded[k] is loadInput's result for input k.
 void loadInputs(const std::string (&fileNames)[2], Mesh* const (&meshes)[2], bool (&loaded)[2]);
