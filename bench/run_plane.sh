@@ -3,8 +3,11 @@
 # that both see the same machine load: the real pair rs1/rs22, the
 # near-coincident pair (rs22 against its jittered copy, made by
 # meshqem_make_jittered), a lopsided pair (rs22 against a tetrahedron) and the
-# small parasaurolophus pair, at 1 and 2 threads. Prints the median wall time
-# of each and the ratio NEW / BASE, and checks that both print the same bytes.
+# small parasaurolophus pair, at 1 and 2 threads; then, when the bench
+# programs are built beside NEW, two large generated spheres against the
+# tetrahedron (10^7 faces binary, 2 * 10^6 faces ASCII), with the file bytes
+# over the median wall time. Prints the median wall time of each and the
+# ratio NEW / BASE, and checks that both print the same bytes.
 #
 #   bench/run_plane.sh NEW_MESHQEM BASE_MESHQEM [REPEATS] [WORKDIR]
 set -eu
@@ -35,8 +38,11 @@ run_pair() {
             cmp -s "$work/new.out" "$work/base.out" || failures=$((failures + 1))
         done
         tn=$(median <"$work/new.t") tb=$(median <"$work/base.t")
-        printf '%-28s %d thread(s): new %6.3f s, base %6.3f s, new/base %.2f\n' "$name" "$threads" \
+        printf '%-28s %d thread(s): new %6.3f s, base %6.3f s, new/base %.2f' "$name" "$threads" \
             "$tn" "$tb" "$(echo "$tn / $tb" | bc -l)"
+        bytes=$(stat -c %s "$a")
+        [ "$bytes" -gt 50000000 ] && printf ', new %.0f MB/s' "$(echo "$bytes / $tn / 1000000" | bc -l)"
+        echo
     done
 }
 
@@ -44,5 +50,12 @@ run_pair "rs1 -> rs22" "$data/rs1_normals.ply" "$data/rs22_proc2.ply"
 run_pair "rs22 -> rs22 jittered" "$data/rs22_proc2.ply" "$work/rs22_jittered.ply"
 run_pair "rs22 -> tetrahedron" "$data/rs22_proc2.ply" "$work/tetra.ply"
 run_pair "parasaurolophus pair" "$data/parasaurolophus_6700.ply" "$data/parasaurolophus_low_normals2.ply"
+sphere=$(dirname "$new")/bench/reader/meshqem_make_sphere
+if [ -x "$sphere" ]; then
+    [ -f "$work/sphere_1e7.ply" ] || "$sphere" 10000000 binary "$work/sphere_1e7.ply"
+    [ -f "$work/sphere_2e6_ascii.ply" ] || "$sphere" 2000000 ascii "$work/sphere_2e6_ascii.ply"
+    run_pair "10^7-face binary -> tetra" "$work/sphere_1e7.ply" "$work/tetra.ply"
+    run_pair "2*10^6-face ASCII -> tetra" "$work/sphere_2e6_ascii.ply" "$work/tetra.ply"
+fi
 echo "runs whose outputs differ: $failures"
 [ $failures -eq 0 ]
