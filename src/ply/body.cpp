@@ -28,10 +28,13 @@ bool read_body(p_ply ply) {
         plan(cursor, element);
         cursor.arg = t_ply_argument_();
         cursor.arg.element = &element;
+        const char* start = cursor.pos;
         const bool ok = ply->mode == PLY_ASCII
                             ? read_ascii_element(cursor, element.ninstances)
                             : read_binary_element(cursor, element.ninstances, swap);
         if (!ok) return false;
+        // Whatever the handlers kept, they kept as their own copy.
+        ply->file.release(start, cursor.pos);
     }
     // Whitespace after the last ASCII value is how text files end; anything
     // else is data no element declared: perhaps a truncated header count, or

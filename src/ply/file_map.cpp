@@ -1,6 +1,7 @@
 #include "ply/file_map.h"
 
 #include <cerrno>
+#include <cstdint>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -11,6 +12,14 @@ namespace ply_reader {
 
 FileMap::~FileMap() {
     if (map_) munmap(map_, size_);
+}
+
+void FileMap::release(const char* from, const char* to) {
+    if (!map_ || from >= to) return;
+    const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1);
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(to) & ~(page - 1);
+    if (begin < end) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 bool FileMap::load(const char* name) {

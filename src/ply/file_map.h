@@ -30,6 +30,12 @@ public:
     // Why the last load failed: an errno value, 0 after a success.
     int error() const { return error_; }
 
+    // Lets the system take back the memory of the bytes in [from, to), which
+    // the reader is done with: a mapping's pages in that range leave the
+    // process (touched again, they are read again from the file). A copy
+    // keeps its bytes.
+    void release(const char* from, const char* to);
+
     // Valid until destruction. data() may be null when size() is 0.
     const char* data() const { return data_; }
     std::size_t size() const { return size_; }
