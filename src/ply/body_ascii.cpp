@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ply/ascii_block.h"
 #include "ply/ascii_number.h"
 
 namespace ply_reader {
@@ -81,6 +82,10 @@ bool skip_value(BodyCursor& c, const Step& s, long entry) {
 }  // namespace
 
 bool read_ascii_element(BodyCursor& c, long count) {
+    if (c.arg.element->block_cb) {
+        const int block = read_ascii_block(c, count);
+        if (block >= 0) return block == 1;
+    }
     double value = 0;
     for (long i = 0; i < count; ++i) {
         c.arg.instance_index = i;

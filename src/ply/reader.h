@@ -104,12 +104,16 @@ int ply_read_header(p_ply ply);
 long ply_set_read_cb(p_ply ply, const char* element_name, const char* property_name,
                      p_ply_read_cb read_cb, void* pdata, long idata);
 
-// Block reading. In a binary body, an element whose instances all share one
-// byte layout (every property a scalar, or lists of the same length in every
-// instance, as in a mesh of triangles) can be handed over whole: one call
-// with its records where the read handlers would be called value by value.
-// The records are in the file, bounds-checked; the handler decodes them as it
-// likes (in parallel, say).
+// Block reading. An element whose instances all share one layout (every
+// property a scalar, or lists of the same length in every instance, as in a
+// mesh of triangles) can be handed over whole: one call with its records
+// where the read handlers would be called value by value. The records are
+// bounds-checked; the handler decodes them as it likes (in parallel, say).
+// In a binary body they are the file's own bytes. An ASCII element of at
+// least 2^16 values is parsed on every thread (when OpenMP has more than one
+// and is not already inside a parallel region) into the records a binary
+// file in the machine's byte order would hold; the values are those the
+// read handlers would receive.
 
 // Where a property sits in every record of a block.
 struct t_ply_field_ {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include <omp.h>
 
 #include "helpers.h"
 #include "ply/ply_mesh.h"
@@ -201,28 +204,50 @@ std::vector<std::array<int, 3>> stripFaces(int vertexCount)
 
 bool sameBits(const Vector3& a, const Vector3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Both byte orders give, bit for bit, the mesh the value-by-value ASCII read
-// gives: coordinates, indices, normals and the box with its zeros' signs.
-TEST(LoadPlyMesh, LargeBinaryMeshesReadAsTheAsciiOneDoes)
+// The mesh the loader must produce, computed here value by value: the
+// coordinates as floats, each face's normal, the box folded in vertex order.
+Mesh expectedMesh(const std::vector<Vector3>& vertices, const std::vector<std::array<int, 3>>& faces)
 {
+    Mesh mesh;
+    mesh.vertices.assign(vertices.begin(), vertices.end());
+    for (const auto& f : faces)
+        mesh.faces.push_back({{std::uint32_t(f[0]), std::uint32_t(f[1]), std::uint32_t(f[2])},
+                              faceNormal(vertices[f[0]], vertices[f[1]], vertices[f[2]])});
+    mesh.bboxMin = mesh.bboxMax = vertices[0];
+    for (const Vector3& v : vertices)
+        mesh.includeInBox(v);
+    return mesh;
+}
+
+void expectSameMesh(const Mesh& actual, const Mesh& expected, const char* format)
+{
+    ASSERT_EQ(actual.vertexCount(), expected.vertexCount()) << format;
+    ASSERT_EQ(actual.faceCount(), expected.faceCount()) << format;
+    for (std::size_t v = 0; v < expected.vertexCount(); ++v)
+        ASSERT_TRUE(sameBits(actual.vertexAt(v), expected.vertexAt(v))) << format << " " << v;
+    for (std::size_t f = 0; f < expected.faceCount(); ++f) {
+        ASSERT_EQ(actual.faceAt(f).vertices, expected.faceAt(f).vertices) << format << " " << f;
+        ASSERT_TRUE(sameBits(actual.faceAt(f).normal, expected.faceAt(f).normal)) << format << " " << f;
+    }
+    EXPECT_TRUE(sameBits(actual.bboxMin, expected.bboxMin)) << format;
+    EXPECT_TRUE(sameBits(actual.bboxMax, expected.bboxMax)) << format;
+}
+
+// Large meshes go through the parallel block decoding: in every format the
+// mesh is bit for bit the value-by-value one, zero signs of the box included.
+TEST(LoadPlyMesh, LargeMeshesReadTheSameInEveryFormat)
+{
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(std::max(threads, 2));  // ASCII blocks need a second thread
     const std::vector<Vector3> vertices = stripVertices(70000);
     const std::vector<std::array<int, 3>> faces = stripFaces(70000);
-    Loaded ascii = load(test::encodePly(vertices, faces, PlyFormat::ascii));
-    ASSERT_TRUE(ascii.ok) << ascii.error;
-    for (PlyFormat format : {PlyFormat::littleEndian, PlyFormat::bigEndian}) {
-        Loaded binary = load(test::encodePly(vertices, faces, format));
-        ASSERT_TRUE(binary.ok) << binary.error;
-        ASSERT_EQ(binary.mesh.vertexCount(), ascii.mesh.vertexCount());
-        ASSERT_EQ(binary.mesh.faceCount(), ascii.mesh.faceCount());
-        for (std::size_t v = 0; v < vertices.size(); ++v)
-            ASSERT_TRUE(sameBits(binary.mesh.vertexAt(v), ascii.mesh.vertexAt(v))) << v;
-        for (std::size_t f = 0; f < faces.size(); ++f) {
-            ASSERT_EQ(binary.mesh.faceAt(f).vertices, ascii.mesh.faceAt(f).vertices) << f;
-            ASSERT_TRUE(sameBits(binary.mesh.faceAt(f).normal, ascii.mesh.faceAt(f).normal)) << f;
-        }
-        EXPECT_TRUE(sameBits(binary.mesh.bboxMin, ascii.mesh.bboxMin));
-        EXPECT_TRUE(sameBits(binary.mesh.bboxMax, ascii.mesh.bboxMax));
+    const Mesh expected = expectedMesh(vertices, faces);
+    for (PlyFormat format : {PlyFormat::ascii, PlyFormat::littleEndian, PlyFormat::bigEndian}) {
+        Loaded loaded = load(test::encodePly(vertices, faces, format));
+        ASSERT_TRUE(loaded.ok) << loaded.error;
+        expectSameMesh(loaded.mesh, expected, test::formatName(format));
     }
+    omp_set_num_threads(threads);
 }
 
 // Faces before vertices: the normals wait until the vertices are in.
@@ -245,16 +270,15 @@ TEST(LoadPlyMesh, LargeBinaryFacesBeforeVerticesGetTheirNormals)
             test::appendBinary(bytes, double(c), PlyFormat::littleEndian);
     Loaded loaded = load(bytes);
     ASSERT_TRUE(loaded.ok) << loaded.error;
-    Loaded ascii = load(test::encodePly(vertices, faces, PlyFormat::ascii));
-    for (std::size_t f = 0; f < faces.size(); ++f)
-        ASSERT_TRUE(sameBits(loaded.mesh.faceAt(f).normal, ascii.mesh.faceAt(f).normal)) << f;
-    EXPECT_TRUE(sameBits(loaded.mesh.bboxMin, ascii.mesh.bboxMin));
+    expectSameMesh(loaded.mesh, expectedMesh(vertices, faces), "faces first");
 }
 
-// A problem deep inside a large binary element is named as the value-by-value
-// read names it, and leaves no half-read mesh.
-TEST(LoadPlyMesh, LargeBinaryMeshProblemsAreNamedAndLeaveAnEmptyMesh)
+// A problem deep inside a large element is named as the value-by-value read
+// names it, and leaves no half-read mesh.
+TEST(LoadPlyMesh, LargeMeshProblemsAreNamedAndLeaveAnEmptyMesh)
 {
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(std::max(threads, 2));
     const std::vector<Vector3> good = stripVertices(70000);
     const std::vector<std::array<int, 3>> goodFaces = stripFaces(70000);
     struct Case {
@@ -269,13 +293,14 @@ TEST(LoadPlyMesh, LargeBinaryMeshProblemsAreNamedAndLeaveAnEmptyMesh)
     cases.back().faces[50000][1] = 70000;
     cases.push_back({"face 60000 refers to vertex -1", good, goodFaces});
     cases.back().faces[60000][2] = -1;
-    for (const Case& c : cases) {
-        Loaded loaded = load(test::encodePly(c.vertices, c.faces, PlyFormat::bigEndian));
-        EXPECT_FALSE(loaded.ok);
-        EXPECT_EQ(loaded.mesh.vertexCount(), 0u);
-        EXPECT_EQ(loaded.mesh.faceCount(), 0u);
-        EXPECT_NE(loaded.error.find(c.message), std::string::npos) << loaded.error;
-    }
+    for (const Case& c : cases)
+        for (PlyFormat format : {PlyFormat::ascii, PlyFormat::bigEndian}) {
+            Loaded loaded = load(test::encodePly(c.vertices, c.faces, format));
+            EXPECT_FALSE(loaded.ok);
+            EXPECT_EQ(loaded.mesh.vertexCount(), 0u);
+            EXPECT_EQ(loaded.mesh.faceCount(), 0u);
+            EXPECT_NE(loaded.error.find(c.message), std::string::npos) << loaded.error;
+        }
     // Quads throughout: every record alike, but not triangles.
     std::string quads = "ply\nformat binary_little_endian 1.0\nelement vertex 4\n" + kXyz +
                         "element face 70000\nproperty list uchar int vertex_indices\nend_header\n";
@@ -289,6 +314,7 @@ TEST(LoadPlyMesh, LargeBinaryMeshProblemsAreNamedAndLeaveAnEmptyMesh)
     Loaded loaded = load(quads);
     EXPECT_FALSE(loaded.ok);
     EXPECT_NE(loaded.error.find("face 0 has 4 vertex indices"), std::string::npos) << loaded.error;
+    omp_set_num_threads(threads);
 }
 
 } // namespace

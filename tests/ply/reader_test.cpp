@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <algorithm>
+#include <omp.h>
 #include <optional>
 #include <string>
 #include <thread>
@@ -629,26 +631,49 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- blocks: handed over only when every record has the first one's layout
 
 // Element v: a float, a list of `lengths[i]` shorts, a uchar; then element w.
-std::string list_records(const std::vector<int>& lengths, bool big) {
-    std::string file = header(big ? "binary_big_endian" : "binary_little_endian",
-                              "element v " + std::to_string(lengths.size()) +
-                                  "\nproperty float a\nproperty list uchar short l\n"
-                                  "property uchar c\nelement w 1\nproperty int d\n");
+// In ASCII the separators vary (tabs, CRLF, runs of blanks, records split
+// over lines) and some values take the slow parse ('+', "7.0").
+std::string list_records(const std::vector<int>& lengths, const std::string& format) {
+    const bool big = format == "binary_big_endian";
+    std::string file = header(format, "element v " + std::to_string(lengths.size()) +
+                                          "\nproperty float a\nproperty list uchar short l\n"
+                                          "property uchar c\nelement w 1\nproperty int d\n");
+    const char* separators[] = {" ", "\t", "  ", "\r\n", " \n "};
     for (std::size_t i = 0; i < lengths.size(); ++i) {
-        put(file, "float", 0.25 * double(i), big);
-        put(file, "uchar", lengths[i], big);
-        for (int k = 0; k < lengths[i]; ++k) put(file, "short", -double(i % 1000) - k, big);
-        put(file, "uchar", double(i % 256), big);
+        if (format != "ascii") {
+            put(file, "float", 0.25 * double(i), big);
+            put(file, "uchar", lengths[i], big);
+            for (int k = 0; k < lengths[i]; ++k) put(file, "short", -double(i % 1000) - k, big);
+            put(file, "uchar", double(i % 256), big);
+            continue;
+        }
+        const char* gap = separators[i % 5];
+        char text[64];
+        std::snprintf(text, sizeof text, i % 11 == 0 ? "+%.9g%s%d.0" : "%.9g%s%d", 0.25 * double(i), gap,
+                      lengths[i]);
+        file += text;
+        for (int k = 0; k < lengths[i]; ++k) file += gap + std::to_string(-int(i % 1000) - k);
+        file += gap + std::to_string(i % 256) + "\n";
     }
-    put(file, "int", -5, big);
+    if (format != "ascii") put(file, "int", -5, big);
+    else file += "-5\n";
     return file;
 }
 
-class Blocks : public ::testing::TestWithParam<bool> {};
+// ASCII blocks are parsed only with a second thread to parse on.
+struct AtLeastTwoThreads {
+    int saved = omp_get_max_threads();
+    AtLeastTwoThreads() { omp_set_num_threads(std::max(saved, 2)); }
+    ~AtLeastTwoThreads() { omp_set_num_threads(saved); }
+};
+
+class Blocks : public ::testing::TestWithParam<const char*> {
+    AtLeastTwoThreads threads_;
+};
 
 TEST_P(Blocks, UniformRecordsAreOneBlockWithTheFieldsWhereTheyLie) {
-    const bool big = GetParam();
-    const std::string file = list_records(std::vector<int>(66000, 3), big);
+    const std::string format = GetParam();
+    const std::string file = list_records(std::vector<int>(66000, 3), format);
     Trace plain;
     ASSERT_TRUE(read_all(file, plain)) << first_error(plain);
     expect_same_with_blocks(file, plain, 1);
@@ -676,7 +701,10 @@ TEST_P(Blocks, UniformRecordsAreOneBlockWithTheFieldsWhereTheyLie) {
     ply_close(ply);
     EXPECT_EQ(seen.count, 66000);
     EXPECT_EQ(seen.size, 4u + 1 + 6 + 1);
-    EXPECT_EQ(seen.swap, big != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__));
+    // ASCII blocks are in the machine's order.
+    const bool swapped = format == "binary_big_endian" ? __BYTE_ORDER__ != __ORDER_BIG_ENDIAN__
+                         : format == "binary_little_endian" && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+    EXPECT_EQ(seen.swap, swapped);
     ASSERT_EQ(seen.fields.size(), 3u);
     EXPECT_EQ(seen.fields[0].offset, 0u);
     EXPECT_EQ(seen.fields[0].type, PLY_FLOAT);
@@ -691,20 +719,21 @@ TEST_P(Blocks, UniformRecordsAreOneBlockWithTheFieldsWhereTheyLie) {
 // One record whose list differs (longer, shorter, empty) anywhere, even
 // where the sizes of two records swap, keeps the element from being a block.
 TEST_P(Blocks, OneDifferentListLengthMeansValueByValue) {
-    const bool big = GetParam();
+    const std::string format = GetParam();
     const std::pair<std::size_t, int> odd_ones[] = {{1, 0}, {33001, 4}, {65999, 2}};
     for (const auto& [odd, length] : odd_ones) {
         std::vector<int> lengths(66000, 3);
         lengths[odd] = length;
         if (length == 4) lengths[odd - 1] = 2;  // the total size is unchanged
-        const std::string file = list_records(lengths, big);
+        const std::string file = list_records(lengths, format);
         Trace plain;
         ASSERT_TRUE(read_all(file, plain)) << first_error(plain);
         Trace run;
         run.block_answer = 1;
-        run.big = big;
+        run.big = format == "binary_big_endian";
         ASSERT_TRUE(read_all(file, run)) << first_error(run);
-        EXPECT_EQ(run.blocks, 1) << "only w, at " << odd << " length " << length;
+        // w alone, one value, is too small for an ASCII block.
+        EXPECT_EQ(run.blocks, format == "ascii" ? 0 : 1) << "at " << odd << " length " << length;
         EXPECT_EQ(run.calls, plain.calls);
     }
 }
@@ -712,15 +741,33 @@ TEST_P(Blocks, OneDifferentListLengthMeansValueByValue) {
 TEST_P(Blocks, AHandlersStopFailsTheReadNamingTheElement) {
     Trace run;
     run.block_answer = 0;
-    EXPECT_FALSE(read_all(list_records({3, 3}, GetParam()), run));
+    EXPECT_FALSE(read_all(list_records(std::vector<int>(66000, 3), GetParam()), run));
     ASSERT_EQ(run.errors.size(), 1u);
     EXPECT_EQ(run.errors[0], "Reading aborted by the block handler of 'v'");
 }
 
-INSTANTIATE_TEST_SUITE_P(PlyReader, Blocks, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& param) {
-                             return std::string(param.param ? "big_endian" : "little_endian");
-                         });
+INSTANTIATE_TEST_SUITE_P(PlyReader, Blocks,
+                         ::testing::Values("ascii", "binary_little_endian", "binary_big_endian"));
+
+// A bad value, a cut-off body or a value out of its type's range deep inside a
+// large ASCII element: the element is read value by value, which names it.
+TEST(PlyReader, AsciiBlockProblemsAreNamedAsValueByValue) {
+    AtLeastTwoThreads threads;
+    const std::string good = list_records(std::vector<int>(66000, 3), "ascii");
+    const std::size_t middle = good.find('\n', good.size() / 2) + 1;
+    const std::string bad[] = {
+        good.substr(0, middle) + "x" + good.substr(middle),
+        good.substr(0, middle) + "1e9 " + good.substr(middle),  // shifts every later token
+        good.substr(0, middle + 3),
+        good.substr(0, middle) + "0.5 3 1 2 40000 7\n" + good.substr(good.find('\n', middle) + 1),
+    };
+    for (const std::string& file : bad) {
+        Trace plain;
+        EXPECT_FALSE(read_all(file, plain));
+        ASSERT_EQ(plain.errors.size(), 1u);
+        expect_same_with_blocks(file, plain, 1);
+    }
+}
 
 // ---- every prefix of a valid file fails cleanly or, when complete, reads
 
