@@ -314,6 +314,23 @@ TEST(LoadPlyMesh, LargeMeshProblemsAreNamedAndLeaveAnEmptyMesh)
     Loaded loaded = load(quads);
     EXPECT_FALSE(loaded.ok);
     EXPECT_NE(loaded.error.find("face 0 has 4 vertex indices"), std::string::npos) << loaded.error;
+
+    // From a file, whose pages are given back once parsed: a block the loader
+    // declines is read again, value by value, from the same bytes.
+    test::TempDir dir;
+    std::vector<Vector3> vertices = good;
+    vertices[40000].z = std::nanf("");
+    const std::string file = dir.write("nan.ply", test::encodePly(vertices, goodFaces, PlyFormat::ascii));
+    Mesh mesh;
+    std::string error;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(loadPlyMesh(file.c_str(), mesh, error));
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("vertex 40000 has a z coordinate"), std::string::npos) << error;
+    vertices[40000].z = 0.5f;
+    const std::string fine = dir.write("fine.ply", test::encodePly(vertices, goodFaces, PlyFormat::ascii));
+    ASSERT_TRUE(loadPlyMesh(fine.c_str(), mesh, error)) << error;
+    expectSameMesh(mesh, expectedMesh(vertices, goodFaces), "from a file");
     omp_set_num_threads(threads);
 }
 
