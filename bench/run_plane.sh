@@ -2,7 +2,9 @@
 # Whole runs of two meshqem binaries side by side, interleaved run by run so
 # that both see the same machine load: the real pair rs1/rs22, the
 # near-coincident pair (rs22 against its jittered copy, made by
-# meshqem_make_jittered), a lopsided pair (rs22 against a tetrahedron) and the
+# meshqem_make_jittered), rs1 against a simplified copy (meshqem_make_thinned,
+# vertex clustering at 2e-3 of the diagonal: 63 % of the vertices, 62 % of
+# the faces), a lopsided pair (rs22 against a tetrahedron) and the
 # small parasaurolophus pair, at 1 and 2 threads; then, when the bench
 # programs are built beside NEW, two large generated spheres against the
 # tetrahedron (10^7 faces binary, 2 * 10^6 faces ASCII), with the file bytes
@@ -17,6 +19,8 @@ data=/usr/share/doc/opencv-doc/examples/surface_matching/data
 jitter=$(dirname "$new")/meshqem_make_jittered
 mkdir -p "$work"
 [ -f "$work/rs22_jittered.ply" ] || "$jitter" "$data/rs22_proc2.ply" "$work/rs22_jittered.ply"
+[ -f "$work/rs1_thinned.ply" ] ||
+    "$(dirname "$new")/meshqem_make_thinned" "$data/rs1_normals.ply" "$work/rs1_thinned.ply" 2e-3
 printf 'ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\nproperty float y\nproperty float z\nelement face 4\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n3 0 2 1\n3 0 1 3\n3 0 3 2\n3 1 2 3\n' >"$work/tetra.ply"
 
 median() { sort -n | awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'; }
@@ -48,6 +52,7 @@ run_pair() {
 
 run_pair "rs1 -> rs22" "$data/rs1_normals.ply" "$data/rs22_proc2.ply"
 run_pair "rs22 -> rs22 jittered" "$data/rs22_proc2.ply" "$work/rs22_jittered.ply"
+run_pair "rs1 -> rs1 thinned" "$data/rs1_normals.ply" "$work/rs1_thinned.ply"
 run_pair "rs22 -> tetrahedron" "$data/rs22_proc2.ply" "$work/tetra.ply"
 run_pair "parasaurolophus pair" "$data/parasaurolophus_6700.ply" "$data/parasaurolophus_low_normals2.ply"
 sphere=$(dirname "$new")/bench/reader/meshqem_make_sphere

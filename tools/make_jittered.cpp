@@ -15,17 +15,13 @@
 #include <string>
 
 #include "ply/ply_mesh.h"
+#include "write_mesh.h"
 
 namespace {
 
 // A double in [-1, 1) from one 32-bit draw; no library distribution, whose
 // algorithm the standard leaves to the implementation.
 double signedUnit(std::mt19937& rng) { return double(rng()) * 0x1p-31 - 1.0; }
-
-bool put(std::FILE* out, const void* data, std::size_t bytes)
-{
-    return std::fwrite(data, 1, bytes, out) == bytes;
-}
 
 } // namespace
 
@@ -53,34 +49,5 @@ int main(int argc, char** argv)
         v.y = float(v.y + amount * signedUnit(rng));
         v.z = float(v.z + amount * signedUnit(rng));
     }
-
-    std::FILE* out = std::fopen(argv[2], "wb");
-    if (!out) {
-        std::perror(argv[2]);
-        return 1;
-    }
-    std::string header = "ply\nformat binary_little_endian 1.0\ncomment jittered copy of " +
-                         std::string(argv[1]) + "\nelement vertex " +
-                         std::to_string(mesh.vertices.size()) +
-                         "\nproperty float x\nproperty float y\nproperty float z\nelement face " +
-                         std::to_string(mesh.faces.size()) +
-                         "\nproperty list uchar int vertex_indices\nend_header\n";
-    bool ok = put(out, header.data(), header.size());
-    // x86-64 and the other targets we build for are little-endian.
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "writes host byte order");
-    for (const Vector3& v : mesh.vertices)
-        ok = ok && put(out, &v.x, 4) && put(out, &v.y, 4) && put(out, &v.z, 4);
-    for (const Face& f : mesh.faces) {
-        unsigned char three = 3;
-        ok = ok && put(out, &three, 1);
-        for (std::uint32_t index : f.vertices) {
-            std::int32_t i = std::int32_t(index);
-            ok = ok && put(out, &i, 4);
-        }
-    }
-    if (std::fclose(out) != 0 || !ok) {
-        std::fprintf(stderr, "%s: write failed\n", argv[2]);
-        return 1;
-    }
-    return 0;
+    return tools::writeMesh(mesh, argv[2], "jittered copy of " + std::string(argv[1])) ? 0 : 1;
 }
