@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <omp.h>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -738,6 +739,23 @@ TEST_P(Blocks, OneDifferentListLengthMeansValueByValue) {
     }
 }
 
+// Where every token would fit every slot, only the check of each record's
+// list lengths keeps a shifted layout from passing for records.
+TEST(PlyReader, AsciiRecordsOfOtherLengthsAreNotTakenForShiftedOnes) {
+    AtLeastTwoThreads threads;
+    std::string file = header("ascii", "element v 40000\nproperty uchar a\n"
+                                       "property list uchar uchar l\n");
+    for (int i = 0; i < 40000; ++i)
+        file += i == 20000 ? "1 3 1 1 1\n" : i == 20001 ? "1 1 1\n" : "1 2 1 1\n";
+    Trace plain;
+    ASSERT_TRUE(read_all(file, plain)) << first_error(plain);
+    Trace run;
+    run.block_answer = 1;
+    ASSERT_TRUE(read_all(file, run)) << first_error(run);
+    EXPECT_EQ(run.blocks, 0);
+    EXPECT_EQ(run.calls, plain.calls);
+}
+
 TEST_P(Blocks, AHandlersStopFailsTheReadNamingTheElement) {
     Trace run;
     run.block_answer = 0;
@@ -765,6 +783,29 @@ TEST(PlyReader, AsciiBlockProblemsAreNamedAsValueByValue) {
         Trace plain;
         EXPECT_FALSE(read_all(file, plain));
         ASSERT_EQ(plain.errors.size(), 1u);
+        expect_same_with_blocks(file, plain, 1);
+    }
+}
+
+// Single-byte corruptions and cuts anywhere in a large ASCII element: the
+// parallel parse either reads what the value-by-value read reads or hands
+// the element back to it, so errors and values are the same.
+TEST(PlyReader, CorruptedLargeAsciiElementsReadAsValueByValue) {
+    AtLeastTwoThreads threads;
+    // 14 000 records of 5 values: just over the 2^16 values of a block.
+    const std::string good = list_records(std::vector<int>(14000, 3), "ascii");
+    const std::size_t body = good.find("end_header\n") + 11;
+    const char replacements[] = " \n\t-+.e0123456789xn";
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 18; ++trial) {
+        std::string file = good;
+        const std::size_t at = body + rng() % (file.size() - body);
+        if (trial % 6 == 5)
+            file.resize(at);
+        else
+            file[at] = replacements[rng() % (sizeof replacements - 1)];
+        Trace plain;
+        read_all(file, plain);
         expect_same_with_blocks(file, plain, 1);
     }
 }
