@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "../tools/mesh_io.h"
 #include "geometry/mesh.h"
-#include "ply/ply_mesh.h"
 
 namespace bench {
 
@@ -26,13 +26,6 @@ inline double median(std::vector<double> v)
     return v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
 }
 
-inline bool loadOrReport(const char* path, Mesh& mesh)
-{
-    std::string error;
-    if (loadPlyMesh(path, mesh, error))
-        return true;
-    std::fprintf(stderr, "%s: %s\n", path, error.c_str());
-    return false;
-}
+inline bool loadOrReport(const char* path, Mesh& mesh) { return tools::readMesh(path, mesh); }
 
 } // namespace bench

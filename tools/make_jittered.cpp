@@ -14,8 +14,7 @@
 #include <random>
 #include <string>
 
-#include "ply/ply_mesh.h"
-#include "write_mesh.h"
+#include "mesh_io.h"
 
 namespace {
 
@@ -34,15 +33,9 @@ int main(int argc, char** argv)
     const double fraction = argc > 3 ? std::atof(argv[3]) : 1e-3;
     const unsigned long seed = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 1;
     Mesh mesh;
-    std::string error;
-    if (!loadPlyMesh(argv[1], mesh, error)) {
-        std::fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
+    if (!tools::readMesh(argv[1], mesh))
         return 1;
-    }
-    const double dx = double(mesh.bboxMax.x) - mesh.bboxMin.x;
-    const double dy = double(mesh.bboxMax.y) - mesh.bboxMin.y;
-    const double dz = double(mesh.bboxMax.z) - mesh.bboxMin.z;
-    const double amount = fraction * std::sqrt(dx * dx + dy * dy + dz * dz);
+    const double amount = fraction * tools::diagonal(mesh);
     std::mt19937 rng{static_cast<std::uint32_t>(seed)};
     for (Vector3& v : mesh.vertices) {
         v.x = float(v.x + amount * signedUnit(rng));

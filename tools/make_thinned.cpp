@@ -19,8 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ply/ply_mesh.h"
-#include "write_mesh.h"
+#include "mesh_io.h"
 
 int main(int argc, char** argv)
 {
@@ -30,15 +29,9 @@ int main(int argc, char** argv)
     }
     const double fraction = argc > 3 ? std::atof(argv[3]) : 5e-3;
     Mesh mesh;
-    std::string error;
-    if (!loadPlyMesh(argv[1], mesh, error)) {
-        std::fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
+    if (!tools::readMesh(argv[1], mesh))
         return 1;
-    }
-    const double dx = double(mesh.bboxMax.x) - mesh.bboxMin.x;
-    const double dy = double(mesh.bboxMax.y) - mesh.bboxMin.y;
-    const double dz = double(mesh.bboxMax.z) - mesh.bboxMin.z;
-    const double cell = fraction * std::sqrt(dx * dx + dy * dy + dz * dz);
+    const double cell = fraction * tools::diagonal(mesh);
     if (!(cell > 0.0)) {
         std::fprintf(stderr, "%s: the cell size must be positive\n", argv[0]);
         return 2;

@@ -1,14 +1,37 @@
-// Writes a mesh as binary little-endian PLY (float x y z, uchar/int index
-// lists), as the benchmark tools produce their derived copies.
+// What the benchmark tools that derive a copy of a mesh share: reading the
+// mesh, its box diagonal, and writing the copy as binary little-endian PLY
+// (float x y z, uchar/int index lists).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "geometry/mesh.h"
+#include "ply/ply_mesh.h"
 
 namespace tools {
+
+// Returns false, after saying why on standard error, when `path` is not a
+// mesh the loader accepts.
+inline bool readMesh(const char* path, Mesh& mesh)
+{
+    std::string error;
+    if (loadPlyMesh(path, mesh, error))
+        return true;
+    std::fprintf(stderr, "%s: %s\n", path, error.c_str());
+    return false;
+}
+
+// The diagonal of the mesh's bounding box, in double.
+inline double diagonal(const Mesh& mesh)
+{
+    const double dx = double(mesh.bboxMax.x) - mesh.bboxMin.x;
+    const double dy = double(mesh.bboxMax.y) - mesh.bboxMin.y;
+    const double dz = double(mesh.bboxMax.z) - mesh.bboxMin.z;
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
 
 inline bool put(std::FILE* out, const void* data, std::size_t bytes)
 {
