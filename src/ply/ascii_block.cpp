@@ -120,7 +120,8 @@ int read_ascii_block(BodyCursor& c, long count) {
     // Pass 1: the tokens starting in each chunk of the rest of the body.
     const char* begin = c.pos;
     const std::size_t bytes = c.left();
-    const std::size_t chunks = std::max<std::size_t>(1, std::min<std::size_t>(8 * threads, bytes >> 16));
+    const std::size_t chunks =
+        std::max<std::size_t>(1, std::min<std::size_t>(8 * std::size_t(threads), bytes >> 16));
     std::vector<const char*> bounds(chunks + 1);
     for (std::size_t k = 0; k <= chunks; ++k) bounds[k] = begin + bytes / chunks * k;
     bounds[chunks] = c.end;
@@ -141,15 +142,17 @@ int read_ascii_block(BodyCursor& c, long count) {
     const std::uint64_t total = record_tokens * static_cast<std::uint64_t>(count);
     if (total < kMinValues) return -1;
 
+    // The records take at most the text's size (a value of 8 bytes written
+    // in one character is not worth the copy); memory for them may fail.
+    if (sat_mul(size, static_cast<std::uint64_t>(count)) > bytes) return -1;
+    const std::size_t record_bytes = size * static_cast<std::size_t>(count);
+    std::unique_ptr<char[]> records(new (std::nothrow) char[record_bytes]);
+    if (!records) return -1;
+
     // Pass 2: each chunk parses the element's tokens that start in it. Record
     // r's list lengths must be the first record's; then, by induction from
     // record 0, record r + 1 starts at token (r + 1) * record_tokens, so every
     // token lands in its own slot.
-    // The records take at most the text's size (a value of 8 bytes written
-    // in one character is not worth the copy); memory for them may fail.
-    if (sat_mul(size, static_cast<std::uint64_t>(count)) > bytes) return -1;
-    std::unique_ptr<char[]> records(new (std::nothrow) char[size * static_cast<std::size_t>(count)]);
-    if (!records) return -1;
     std::atomic<bool> parsed{true};
     const char* element_end = begin;
 #pragma omp parallel for schedule(dynamic, 1)

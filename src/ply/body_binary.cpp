@@ -242,12 +242,14 @@ int read_block(BodyCursor& c, long count) {
     const std::size_t record = static_cast<std::size_t>(size);
     const char* first = c.pos;
     bool uniform = true;
-#pragma omp parallel for schedule(static) reduction(&& : uniform) if (!lengths.empty() && count >= (1 << 16))
+    const bool parallel = !lengths.empty() && count >= (1 << 16);
+#pragma omp parallel for schedule(static) reduction(&& : uniform) if (parallel)
     for (long i = 1; i < count; ++i) {
         const char* here = first + static_cast<std::size_t>(i) * record;
         bool same = true;
         for (const LengthSlot& l : lengths)
-            for (unsigned b = 0; b < l.size; ++b) same = same && here[l.offset + b] == first[l.offset + b];
+            for (unsigned b = 0; b < l.size; ++b)
+                same = same && here[l.offset + b] == first[l.offset + b];
         uniform = uniform && same;
     }
     if (!uniform) return -1;
