@@ -187,14 +187,7 @@ int read_ascii_block(BodyCursor& c, long count) {
     // The records hold every value now: the text's pages may go first.
     c.ply->file.release(begin, element_end);
     const t_ply_block_ block{&element, records.get(), count, size, 0, fields.data()};
-    const int result = element.block_cb(&block, element.block_pdata);
-    if (result < 0) return -1;
-    if (result == 0) {
-        report(c.ply, "Reading aborted by the block handler of '%s'", shown(element.name).c_str());
-        return 0;
-    }
-    c.pos = element_end;
-    return 1;
+    return c.hand_over(block, element_end);
 }
 
 }  // namespace ply_reader

@@ -254,14 +254,7 @@ int read_block(BodyCursor& c, long count) {
     }
     if (!uniform) return -1;
     const t_ply_block_ block{&element, c.pos, count, record, Swap ? 1 : 0, fields.data()};
-    const int result = element.block_cb(&block, element.block_pdata);
-    if (result < 0) return -1;
-    if (result == 0) {
-        report(c.ply, "Reading aborted by the block handler of '%s'", shown(element.name).c_str());
-        return 0;
-    }
-    c.pos += record * static_cast<std::size_t>(count);
-    return 1;
+    return c.hand_over(block, c.pos + record * static_cast<std::size_t>(count));
 }
 
 // ---------------------------------------------------------------- choice

@@ -32,6 +32,18 @@ void BodyCursor::report_list_too_long(const Step& s, std::uint64_t length) {
            static_cast<unsigned long long>(left()));
 }
 
+int BodyCursor::hand_over(const t_ply_block_& block, const char* records_end) {
+    t_ply_element_& element = *arg.element;
+    const int result = element.block_cb(&block, element.block_pdata);
+    if (result < 0) return -1;
+    if (result == 0) {
+        report(ply, "Reading aborted by the block handler of '%s'", shown(element.name).c_str());
+        return 0;
+    }
+    pos = records_end;
+    return 1;
+}
+
 void BodyCursor::negative_list(const Step& s, const char* length) {
     report(ply, "Invalid list length %s in '%s' of '%s' number %ld", length,
            shown(s.property->name).c_str(), shown(arg.element->name).c_str(),

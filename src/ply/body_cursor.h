@@ -81,6 +81,11 @@ struct BodyCursor {
 
     // Reports a negative list length of `s`, as the file writes it.
     void negative_list(const Step& s, const char* length);
+
+    // Hands `block` (the element's records, ending at `end`) to the element's
+    // block handler. Returns 1 with pos at `end` when it read them, 0 after
+    // reporting its stop, and -1, pos unchanged, when it declined them.
+    int hand_over(const t_ply_block_& block, const char* end);
 };
 
 }  // namespace ply_reader
