@@ -9,9 +9,6 @@
 
 namespace {
 
-// Below this many vertices a pass runs on the calling thread.
-constexpr std::ptrdiff_t kParallelVertices = 1 << 16;
-
 // The box includeInBox widens to, one vertex after another, is the first
 // vertex (in order, the box's own corner counted first) of the least value
 // on each axis: a vertex replaces the corner only when strictly less, so ties
@@ -45,7 +42,7 @@ void Mesh::includeInBox(const Vector3& v)
 void Mesh::includeVerticesInBox()
 {
     const std::ptrdiff_t count = std::ptrdiff_t(vertices.size());
-    const int parts = count >= kParallelVertices ? omp_get_max_threads() : 1;
+    const int parts = count >= kParallelMeshPass ? omp_get_max_threads() : 1;
     std::vector<Bounds> bounds(std::size_t(std::max(parts, 1)));
 #pragma omp parallel for num_threads(parts) schedule(static, 1) if (parts > 1)
     for (int part = 0; part < parts; ++part) {
@@ -63,7 +60,7 @@ void Mesh::includeVerticesInBox()
 void Mesh::translate(const Vector3& t)
 {
     const std::ptrdiff_t count = std::ptrdiff_t(vertices.size());
-#pragma omp parallel for schedule(static) if (count >= kParallelVertices)
+#pragma omp parallel for schedule(static) if (count >= kParallelMeshPass)
     for (std::ptrdiff_t i = 0; i < count; ++i)
         vertices[std::size_t(i)] += t;
     bboxMin += t;
@@ -73,7 +70,7 @@ void Mesh::translate(const Vector3& t)
 void Mesh::scale(float s)
 {
     const std::ptrdiff_t count = std::ptrdiff_t(vertices.size());
-#pragma omp parallel for schedule(static) if (count >= kParallelVertices)
+#pragma omp parallel for schedule(static) if (count >= kParallelMeshPass)
     for (std::ptrdiff_t i = 0; i < count; ++i)
         vertices[std::size_t(i)] *= s;
     includeVerticesInBox();

@@ -40,6 +40,10 @@ struct Mesh {
     void includeVerticesInBox();
 };
 
+// Passes over fewer vertices or faces than this run on the calling thread:
+// below it a parallel region costs more than it saves.
+constexpr std::ptrdiff_t kParallelMeshPass = 1 << 16;
+
 // min and max that keep the current corner on ties and on NaN: b replaces a
 // only when the comparison with it is strictly true.
 inline float boxMin(float a, float b) { return b < a ? b : a; }

@@ -28,9 +28,6 @@ struct MeshLoad {
     bool normalsDone = false;  // computed as the faces were decoded
 };
 
-// Below this many records a block is decoded on the calling thread.
-constexpr long kParallelRecords = 1 << 16;
-
 // Meshes are counted with int in the report, and faces hold 32-bit indices.
 constexpr long kMaxCount = INT_MAX;
 
@@ -177,7 +174,7 @@ bool decodeVertices(p_ply_block block, const t_ply_field_* const (&fields)[3], V
         kinds[k] = ply_reader::scalar_of(fields[k]->type), offsets[k] = fields[k]->offset;
     const std::ptrdiff_t count = block->count;
     bool finite = true;
-#pragma omp parallel for schedule(static) reduction(&& : finite) if (count >= kParallelRecords)
+#pragma omp parallel for schedule(static) reduction(&& : finite) if (count >= kParallelMeshPass)
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const char* record = block->data + std::size_t(i) * block->size;
         const float x = static_cast<float>(decode<Swap, Kind>(record + offsets[0], kinds[0]));
@@ -234,7 +231,7 @@ bool decodeFaces(p_ply_block block, const t_ply_field_& list, std::size_t vertex
     const double limit = static_cast<double>(vertexCount);
     const std::ptrdiff_t count = block->count;
     bool inRange = true;
-#pragma omp parallel for schedule(static) reduction(&& : inRange) if (count >= kParallelRecords)
+#pragma omp parallel for schedule(static) reduction(&& : inRange) if (count >= kParallelMeshPass)
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const char* entries = block->data + std::size_t(i) * block->size + list.offset;
         Face& face = out[i];
@@ -397,7 +394,7 @@ void finish(Mesh& mesh, bool normalsDone)
     if (normalsDone)
         return;
     const std::ptrdiff_t count = std::ptrdiff_t(mesh.faces.size());
-#pragma omp parallel for schedule(static) if (count >= kParallelRecords)
+#pragma omp parallel for schedule(static) if (count >= kParallelMeshPass)
     for (std::ptrdiff_t f = 0; f < count; ++f) {
         Face& face = mesh.faces[std::size_t(f)];
         face.normal = faceNormal(mesh.corner(face, 0), mesh.corner(face, 1), mesh.corner(face, 2));
@@ -467,7 +464,7 @@ std::size_t countDegenerateFaces(const Mesh& mesh)
 {
     const std::ptrdiff_t faces = std::ptrdiff_t(mesh.faces.size());
     std::size_t count = 0;
-#pragma omp parallel for schedule(static) reduction(+ : count) if (faces >= kParallelRecords)
+#pragma omp parallel for schedule(static) reduction(+ : count) if (faces >= kParallelMeshPass)
     for (std::ptrdiff_t f = 0; f < faces; ++f)
         count += mesh.faces[std::size_t(f)].normal == Vector3{0.0f, 0.0f, 0.0f};
     return count;

@@ -14,9 +14,6 @@
 
 namespace {
 
-// Below this many vertices or faces a pass runs on the calling thread.
-constexpr std::ptrdiff_t kParallelItems = 1 << 16;
-
 // The largest magnitude per axis, and whether all are within `limit`. NaN
 // fails every comparison, so it is caught by the domain test; a maximum of
 // the other values does not depend on the order, so neither does the result.
@@ -27,7 +24,7 @@ void widenOver(std::ptrdiff_t count, Component component, float limit, float (&a
     float x = 0.0f, y = 0.0f, z = 0.0f;
     bool within = true;
 #pragma omp parallel for schedule(static) reduction(max : x, y, z) reduction(&& : within) \
-    if (count >= kParallelItems)
+    if (count >= kParallelMeshPass)
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const Vector3& v = component(std::size_t(i));
         const float ax = std::fabs(v.x), ay = std::fabs(v.y), az = std::fabs(v.z);
@@ -152,7 +149,7 @@ void nearestPlaneDistancesScan(PointSpan points, const Mesh& mesh,
         return;
     FillLaterVector<float> allow(count);
     const std::ptrdiff_t queries = std::ptrdiff_t(count);
-#pragma omp parallel for schedule(static) if (queries >= kParallelItems)
+#pragma omp parallel for schedule(static) if (queries >= kParallelMeshPass)
     for (std::ptrdiff_t i = 0; i < queries; ++i)
         allow[std::size_t(i)] = planeScanAllowance(target, points[std::size_t(i)]);
 

@@ -289,7 +289,7 @@ bool inPlaneIndexDomain(PointSpan points)
 {
     const std::ptrdiff_t count = std::ptrdiff_t(points.size());
     bool inside = true;
-#pragma omp parallel for schedule(static) reduction(&& : inside) if (count >= 65536)
+#pragma omp parallel for schedule(static) reduction(&& : inside) if (count >= kParallelMeshPass)
     for (std::ptrdiff_t i = 0; i < count; ++i)
         inside = inside && within(points[std::size_t(i)], kMaxIndexedCoordinate);
     return inside;
@@ -301,7 +301,7 @@ bool inPlaneIndexDomain(const Mesh& mesh)
         return false;
     const std::ptrdiff_t count = std::ptrdiff_t(mesh.faces.size());
     bool inside = true;
-#pragma omp parallel for schedule(static) reduction(&& : inside) if (count >= 65536)
+#pragma omp parallel for schedule(static) reduction(&& : inside) if (count >= kParallelMeshPass)
     for (std::ptrdiff_t f = 0; f < count; ++f)
         inside = inside && within(mesh.faces[std::size_t(f)].normal, kMaxIndexedNormalComponent);
     return inside;
