@@ -33,7 +33,8 @@ struct Slot {
 std::uint64_t count_token_starts(const char* from, const char* to, bool after_blank) {
     if (from == to) return 0;
     std::uint64_t n = after_blank && !is_space(*from);
-    for (const char* p = from + 1; p < to; ++p) n += is_space(p[-1]) & !is_space(*p);
+    for (const char* p = from + 1; p < to; ++p)  // branch-free: the text is arbitrary
+        n += unsigned{is_space(p[-1])} & unsigned{!is_space(*p)};
     return n;
 }
 

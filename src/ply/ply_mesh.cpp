@@ -180,7 +180,7 @@ bool decodeVertices(p_ply_block block, const t_ply_field_* const (&fields)[3], V
         const float x = static_cast<float>(decode<Swap, Kind>(record + offsets[0], kinds[0]));
         const float y = static_cast<float>(decode<Swap, Kind>(record + offsets[1], kinds[1]));
         const float z = static_cast<float>(decode<Swap, Kind>(record + offsets[2], kinds[2]));
-        finite = finite && (std::isfinite(x) & std::isfinite(y) & std::isfinite(z));
+        finite = finite && std::isfinite(x) && std::isfinite(y) && std::isfinite(z);
         out[i] = Vector3{x, y, z};
     }
     return finite;
