@@ -113,9 +113,9 @@ struct PlaneKernels {
     void (*searchPacket)(const PlaneIndex& index, const Mesh& mesh, PlanePacket& packet,
                          std::vector<StackEntry>& stack);
     // The most queries a packet given to this set holds, and the slots its
-    // leafAny reads: four vectors, 32 queries with AVX2 and 64 with AVX-512
-    // (the fastest on the real scans; smaller packets share less of a
-    // traversal, larger ones open more leaves).
+    // leafAny reads: 64 with AVX2 and with AVX-512 (the fastest on the real
+    // scans; smaller packets share less of a traversal, larger ones open
+    // more leaves).
     int packetSize;
     const char* name;
 };

@@ -1,8 +1,9 @@
 // AVX-512 kernels and the traversal compiled over them: the AVX2 bounds
 // (avx2_bounds.h), except leafAny, the filter that most leaves a packet
-// visits stop at, which takes packets of 64 queries in four vectors of 16
-// where the AVX2 set takes 32 in four vectors of 8. It performs the same IEEE operations per (face,
-// query) in the same order, so every kernel set returns the same bits.
+// visits stop at, which takes its packets of 64 queries in four vectors of 16
+// where the AVX2 set takes eight vectors of 8. It performs the same IEEE
+// operations per (face, query) in the same order, so every kernel set
+// returns the same bits.
 // Compiled for AVX2 and AVX-512F, and run only after
 // __builtin_cpu_supports("avx512f"); headers are included before the target
 // region for the reason kernels_avx2.cpp gives. No fused multiply-add: no
