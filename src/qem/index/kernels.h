@@ -52,8 +52,26 @@
 //    g <= fl(best + A): one rounding per query instead of a subtraction per
 //    face and query, and no face that could beat or tie best is left out.
 //
-// plane_index_test checks the node bounds and the leaf gaps directly against every
-// face beneath them.
+// 4. Packet gap of a face, tested before the per-query filter of analysis 3:
+//    one test per face for the whole box [qlo, qhi] the leaf's lane bound
+//    used, with that lane's A. With v'lo_i = fl(qlo_i - p_i) and v'hi_i as
+//    in analysis 2, the face's own normal n in place of the normal box,
+//        mn_i = min(fl(n_i v'lo_i), fl(n_i v'hi_i)),  mx_i the max,
+//        lo = fl(fl(fl(mn_0 + mn_1) + mn_2) - omid),  hi likewise from mx,
+//        G = fl(max(lo, -hi) - hw).
+//    For every query v in the box, y = n . v' - omid (exact v' = v - p) has
+//    |y| >= max(lo, -hi) - 5.02 u M: the per-axis extremes and the four
+//    additions err as in analysis 2, and M (of the leaf's lane) bounds
+//    sum_i |n_i| max(|v'lo_i|, |v'hi_i|) + |omid| + hw as in analysis 3.
+//    The subtraction of hw rounds by at most 2.01 u M, so |t| >= |y| - hw >=
+//    G - 7.03 u M, the inequality analysis 3 has for g, and from there
+//    d_k > G - A. So a face with d_k <= best for some query of the box,
+//    best <= maxBest (the largest best of the packet), has
+//    G <= fl(maxBest + A): a leaf none of whose faces passes that test holds
+//    no candidate for any query of the packet.
+//
+// plane_index_test checks the node bounds, the leaf gaps and the packet gaps
+// directly against every face beneath them.
 #pragma once
 
 #include <cfloat>
@@ -96,6 +114,13 @@ struct PlaneKernels {
     // mask of lanes j < node.count with lb[j] <= limit.
     unsigned (*nodeBounds)(const PlaneNode& node, const QueryBox& box, float limit, float* lb,
                            float* allow);
+    // The packet gaps G[j] of analysis 4 over a box for which the parent
+    // lane's nodeBounds gave the allowance A: facePlaneDistance(v, face j) <=
+    // best for some v in the box implies G[j] <= fl(best + A).
+    void (*leafBoxGaps)(const PlaneLeaf& leaf, const QueryBox& box, float* gap);
+    // Whether some packet gap is <= fl(best + A) (leafThreshold): false only
+    // when no face of the leaf has a value <= best for any query in the box.
+    bool (*leafBoxAny)(const PlaneLeaf& leaf, const QueryBox& box, float best, float allow);
     // The gaps g[j] of a query v inside a box for which the parent lane's
     // nodeBounds gave the allowance A: facePlaneDistance(v, face j) <= best implies
     // g[j] <= fl(best + A).

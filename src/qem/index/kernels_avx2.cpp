@@ -48,8 +48,9 @@ void searchPacketAvx2(const PlaneIndex& index, const Mesh& mesh, PlanePacket& pa
 
 const PlaneKernels* avx2PlaneKernels()
 {
-    static const PlaneKernels kernels{nodeBoundsAvx2, leafGapsAvx2, Avx2::leafMask,
-                                       Avx2::leafAny, searchPacketAvx2, Avx2::kPacketSize, "avx2"};
+    static const PlaneKernels kernels{nodeBoundsAvx2,   leafBoxGapsAvx2, Avx2::leafBoxAny,
+                                       leafGapsAvx2,     Avx2::leafMask,  Avx2::leafAny,
+                                       searchPacketAvx2, Avx2::kPacketSize, "avx2"};
     static const bool supported = __builtin_cpu_supports("avx2");
     return supported ? &kernels : nullptr;
 }

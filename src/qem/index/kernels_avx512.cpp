@@ -89,9 +89,9 @@ void searchPacketAvx512(const PlaneIndex& index, const Mesh& mesh, PlanePacket& 
 
 const PlaneKernels* avx512PlaneKernels()
 {
-    static const PlaneKernels kernels{nodeBoundsAvx2, leafGapsAvx2, Avx512::leafMask,
-                                       Avx512::leafAny, searchPacketAvx512, Avx512::kPacketSize,
-                                       "avx512"};
+    static const PlaneKernels kernels{nodeBoundsAvx2,     leafBoxGapsAvx2, Avx512::leafBoxAny,
+                                       leafGapsAvx2,       Avx512::leafMask, Avx512::leafAny,
+                                       searchPacketAvx512, Avx512::kPacketSize, "avx512"};
     static const bool supported = __builtin_cpu_supports("avx512f");
     return supported ? &kernels : nullptr;
 }

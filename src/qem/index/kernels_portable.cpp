@@ -77,11 +77,42 @@ void leafGapsPortable(const PlaneLeaf& leaf, const float* v, float* gap)
         gap[j] = leafGap(leaf, j, vx, vy, vz);
 }
 
+void leafBoxGapsPortable(const PlaneLeaf& leaf, const QueryBox& box, float* gap)
+{
+    const float p[3] = {leaf.px, leaf.py, leaf.pz};
+    const float* n[3] = {leaf.nx, leaf.ny, leaf.nz};
+    for (int j = 0; j < kLanes; ++j) {
+        float mn[3], mx[3];
+        for (int i = 0; i < 3; ++i) {
+            float a = n[i][j] * (box.lo[i] - p[i]);
+            float b = n[i][j] * (box.hi[i] - p[i]);
+            mn[i] = minf(a, b);
+            mx[i] = maxf(a, b);
+        }
+        float lo = mn[0] + mn[1];
+        lo = lo + mn[2];
+        lo = lo - leaf.omid[j];
+        float hi = mx[0] + mx[1];
+        hi = hi + mx[2];
+        hi = hi - leaf.omid[j];
+        gap[j] = maxf(lo, -hi) - leaf.hw[j];
+    }
+}
+
 struct Portable {
     static unsigned nodeBounds(const PlaneNode& node, const QueryBox& box, float limit, float* lb,
                                float* allow)
     {
         return nodeBoundsPortable(node, box, limit, lb, allow);
+    }
+    static bool leafBoxAny(const PlaneLeaf& leaf, const QueryBox& box, float best, float allow)
+    {
+        float gap[kLanes];
+        leafBoxGapsPortable(leaf, box, gap);
+        for (int j = 0; j < kLanes; ++j)
+            if (gap[j] <= leafThreshold(best, allow))
+                return true;
+        return false;
     }
     static unsigned leafMask(const PlaneLeaf& leaf, float vx, float vy, float vz,
                              float threshold)
@@ -112,8 +143,10 @@ void searchPacketPortable(const PlaneIndex& index, const Mesh& mesh, PlanePacket
 
 const PlaneKernels& portablePlaneKernels()
 {
-    static const PlaneKernels kernels{nodeBoundsPortable, leafGapsPortable, Portable::leafMask,
-                                       Portable::leafAny, searchPacketPortable, 32,
+    static const PlaneKernels kernels{nodeBoundsPortable,   leafBoxGapsPortable,
+                                       Portable::leafBoxAny, leafGapsPortable,
+                                       Portable::leafMask,   Portable::leafAny,
+                                       searchPacketPortable, 32,
                                        "portable"};
     return kernels;
 }

@@ -47,6 +47,8 @@ private:
         if (child >= 0)
             return checkNode(child);
         const PlaneLeaf& leaf = index_.leaves[std::size_t(~child)];
+        float boxGap[kLanes];
+        kernels_.leafBoxGaps(leaf, box_, boxGap);
         float least = HUGE_VALF;
         for (const Vector3& v : *points_) {
             float gap[kLanes];
@@ -65,10 +67,28 @@ private:
                            std::to_string(leaf.face[j]) + " above its value " + str(value) +
                            " + allowance " + str(allow);
                 });
+                // So must the packet filter, for every query in the box.
+                violation(!(boxGap[j] <= threshold), [&] {
+                    return "packet gap " + str(boxGap[j]) + " of face " +
+                           std::to_string(leaf.face[j]) + " above its value " + str(value) +
+                           " + allowance " + str(allow);
+                });
                 least = std::min(least, value);
                 ++checked;
             }
+            violation(!kernels_.leafBoxAny(leaf, box_, leastOfLeaf(leaf, v), allow), [&] {
+                return "packet filter skips a leaf whose least value " +
+                       str(leastOfLeaf(leaf, v)) + " is the best";
+            });
         }
+        return least;
+    }
+
+    float leastOfLeaf(const PlaneLeaf& leaf, const Vector3& v) const
+    {
+        float least = HUGE_VALF;
+        for (int j = 0; j < kLanes; ++j)
+            least = std::min(least, facePlaneDistance(v, mesh_, leaf.face[j]));
         return least;
     }
 
@@ -219,6 +239,10 @@ TEST(PlaneKernels, Avx2MatchesPortableBitForBit)
         float q[3] = {c.x, c.y, c.z};
         portable.leafGaps(leaf, q, lb1);
         avx2->leafGaps(leaf, q, lb2);
+        for (int j = 0; j < kLanes; ++j)
+            EXPECT_TRUE(sameBits(lb1[j], lb2[j]));
+        portable.leafBoxGaps(leaf, box, lb1);
+        avx2->leafBoxGaps(leaf, box, lb2);
         for (int j = 0; j < kLanes; ++j)
             EXPECT_TRUE(sameBits(lb1[j], lb2[j]));
     }
