@@ -48,7 +48,7 @@ void searchPacketAvx2(const PlaneIndex& index, const Mesh& mesh, PlanePacket& pa
 
 const PlaneKernels* avx2PlaneKernels()
 {
-    static const PlaneKernels kernels{nodeBoundsAvx2,   leafBoxGapsAvx2, Avx2::leafBoxAny,
+    static const PlaneKernels kernels{nodeBoundsAvx2,   leafBoxGapsAvx2, Avx2::leafBoxMask,
                                        leafGapsAvx2,     Avx2::leafMask,  Avx2::leafAny,
                                        searchPacketAvx2, Avx2::kPacketSize, "avx2"};
     static const bool supported = __builtin_cpu_supports("avx2");

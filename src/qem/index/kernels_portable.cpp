@@ -105,14 +105,16 @@ struct Portable {
     {
         return nodeBoundsPortable(node, box, limit, lb, allow);
     }
-    static bool leafBoxAny(const PlaneLeaf& leaf, const QueryBox& box, float best, float allow)
+    static unsigned leafBoxMask(const PlaneLeaf& leaf, const QueryBox& box, float best,
+                                float allow)
     {
         float gap[kLanes];
         leafBoxGapsPortable(leaf, box, gap);
+        unsigned mask = 0;
         for (int j = 0; j < kLanes; ++j)
             if (gap[j] <= leafThreshold(best, allow))
-                return true;
-        return false;
+                mask |= 1u << j;
+        return mask;
     }
     static unsigned leafMask(const PlaneLeaf& leaf, float vx, float vy, float vz,
                              float threshold)
@@ -123,11 +125,13 @@ struct Portable {
                 mask |= 1u << j;
         return mask;
     }
-    static bool leafAny(const PlaneLeaf& leaf, const PlanePacket& packet, float allow)
+    static bool leafAny(const PlaneLeaf& leaf, const PlanePacket& packet, float allow,
+                        unsigned faces)
     {
         for (int q = 0; q < packet.count; ++q)
             if (leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
-                         packet.z[q] - leaf.pz, leafThreshold(packet.best[q], allow)))
+                         packet.z[q] - leaf.pz, leafThreshold(packet.best[q], allow)) &
+                faces)
                 return true;
         return false;
     }
@@ -144,7 +148,7 @@ void searchPacketPortable(const PlaneIndex& index, const Mesh& mesh, PlanePacket
 const PlaneKernels& portablePlaneKernels()
 {
     static const PlaneKernels kernels{nodeBoundsPortable,   leafBoxGapsPortable,
-                                       Portable::leafBoxAny, leafGapsPortable,
+                                       Portable::leafBoxMask, leafGapsPortable,
                                        Portable::leafMask,   Portable::leafAny,
                                        searchPacketPortable, 32,
                                        "portable"};

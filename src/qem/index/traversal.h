@@ -11,10 +11,10 @@
 // K provides
 //   static unsigned nodeBounds(const PlaneNode&, const QueryBox&, float limit,
 //                              float* lb, float* allow);
-//   static bool leafBoxAny(const PlaneLeaf&, const QueryBox&, float best, float allow);
+//   static unsigned leafBoxMask(const PlaneLeaf&, const QueryBox&, float best, float allow);
 //   static unsigned leafMask(const PlaneLeaf&, float vx, float vy, float vz,
 //                            float threshold);
-//   static bool leafAny(const PlaneLeaf&, const PlanePacket&, float allow);
+//   static bool leafAny(const PlaneLeaf&, const PlanePacket&, float allow, unsigned faces);
 // as in PlaneKernels (kernels.h).
 //
 // Why the result is the exhaustive minimum bit for bit: inside the index's
@@ -97,11 +97,12 @@ void searchPacketWith(const PlaneIndex& index, const Mesh& mesh, PlanePacket& pa
         }
         const PlaneLeaf& leaf = index.leaves[std::size_t(~entry.child)];
         // Most leaves hold no candidate for any query of the packet: first
-        // each face against the packet's box (analysis 4 in kernels.h, which
-        // settles 15-18 % of the visits on the real scans), then one branch
-        // for all the queries, and the per-query masks only when needed.
-        if (!K::leafBoxAny(leaf, box, maxBest, entry.allow) ||
-            !K::leafAny(leaf, packet, entry.allow))
+        // each face against the packet's box (analysis 4 in kernels.h; it
+        // settles 15-18 % of the visits on the real scans and leaves few
+        // faces in the others), then one branch for all the queries over the
+        // faces left, and the per-query masks only when needed.
+        const unsigned faces = K::leafBoxMask(leaf, box, maxBest, entry.allow);
+        if (!faces || !K::leafAny(leaf, packet, entry.allow, faces))
             continue;
         // Candidate lanes per query; their corners are fetched together.
         unsigned masks[kMaxPacket];
@@ -109,7 +110,8 @@ void searchPacketWith(const PlaneIndex& index, const Mesh& mesh, PlanePacket& pa
         for (int q = 0; q < packet.count; ++q) {
             masks[q] = K::leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
                                    packet.z[q] - leaf.pz,
-                                   leafThreshold(packet.best[q], entry.allow));
+                                   leafThreshold(packet.best[q], entry.allow)) &
+                       faces;
             lanes |= masks[q];
         }
         const Vector3* vertices = mesh.vertices.data();

@@ -73,22 +73,14 @@ private:
                            std::to_string(leaf.face[j]) + " above its value " + str(value) +
                            " + allowance " + str(allow);
                 });
+                violation(!(kernels_.leafBoxMask(leaf, box_, value, allow) >> j & 1u), [&] {
+                    return "packet mask leaves out face " + std::to_string(leaf.face[j]) +
+                           " at best = its value " + str(value);
+                });
                 least = std::min(least, value);
                 ++checked;
             }
-            violation(!kernels_.leafBoxAny(leaf, box_, leastOfLeaf(leaf, v), allow), [&] {
-                return "packet filter skips a leaf whose least value " +
-                       str(leastOfLeaf(leaf, v)) + " is the best";
-            });
         }
-        return least;
-    }
-
-    float leastOfLeaf(const PlaneLeaf& leaf, const Vector3& v) const
-    {
-        float least = HUGE_VALF;
-        for (int j = 0; j < kLanes; ++j)
-            least = std::min(least, facePlaneDistance(v, mesh_, leaf.face[j]));
         return least;
     }
 
@@ -248,9 +240,10 @@ TEST(PlaneKernels, Avx2MatchesPortableBitForBit)
     }
 }
 
-// leafAny is the traversal's shortcut for "some query has a lane in
-// leafMask": every kernel set (AVX-512 has its own leafAny), with thresholds
-// just at, below and above the smallest gap of each query.
+// leafAny is the traversal's shortcut for "some query has a lane of `faces`
+// in leafMask": every kernel set (AVX-512 has its own leafAny), with
+// thresholds just at, below and above the smallest gap of each query, and
+// random sets of faces.
 TEST(PlaneKernels, LeafAnyAgreesWithLeafMask)
 {
     std::mt19937 rng(23);
@@ -265,6 +258,7 @@ TEST(PlaneKernels, LeafAnyAgreesWithLeafMask)
         const int drawn = 1 + int(rng() % kMaxPacket);
         float bests[kMaxPacket];
         const int nudge = int(rng() % 3) - 1;
+        const unsigned draw = unsigned(rng() % 256);
         for (int q = 0; q < kMaxPacket; ++q) {
             packet.x[q] = leaf.px + uniform(rng, -3, 3);
             packet.y[q] = leaf.py + uniform(rng, -3, 3);
@@ -288,12 +282,19 @@ TEST(PlaneKernels, LeafAnyAgreesWithLeafMask)
             packet.count = std::min(drawn, kernels->packetSize);
             for (int q = 0; q < kMaxPacket; ++q)
                 packet.best[q] = q < packet.count ? bests[q] : -HUGE_VALF;
-            bool expected = false;
+            // The lanes some query admits; the faces given are all of them
+            // (as most visits that reach leafAny), or only lanes no query
+            // admits, or those and a random part of the others.
+            unsigned admits = 0;
             for (int q = 0; q < packet.count; ++q)
-                expected |= kernels->leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
-                                              packet.z[q] - leaf.pz,
-                                              leafThreshold(packet.best[q], allow)) != 0;
-            EXPECT_EQ(kernels->leafAny(leaf, packet, allow), expected)
+                admits |= kernels->leafMask(leaf, packet.x[q] - leaf.px, packet.y[q] - leaf.py,
+                                            packet.z[q] - leaf.pz,
+                                            leafThreshold(packet.best[q], allow));
+            const unsigned faces = trial % 3 == 0   ? 0xffu
+                                   : trial % 3 == 1 ? ~admits & 0xffu
+                                                    : (~admits | draw) & 0xffu;
+            const bool expected = (admits & faces) != 0;
+            EXPECT_EQ(kernels->leafAny(leaf, packet, allow, faces), expected)
                 << kernels->name << " trial " << trial;
             admitted += expected;
             ++trials;
