@@ -14,6 +14,15 @@ namespace {
 inline float maxf(float a, float b) { return a > b ? a : b; }
 inline float minf(float a, float b) { return a < b ? a : b; }
 
+// fl(fl(fl(t0 + t1) + t2) - o), in the order every kernel set adds the three
+// axes' terms of a bound.
+inline float sumLess(const float (&t)[3], float o)
+{
+    float s = t[0] + t[1];
+    s = s + t[2];
+    return s - o;
+}
+
 unsigned nodeBoundsPortable(const PlaneNode& node, const QueryBox& box, float limit, float* lb,
                             float* allow)
 {
@@ -36,12 +45,8 @@ unsigned nodeBoundsPortable(const PlaneNode& node, const QueryBox& box, float li
             float vm = maxf(std::fabs(vl), std::fabs(vh));
             mag[i] = nm * vm;
         }
-        float lo = mn[0] + mn[1];
-        lo = lo + mn[2];
-        lo = lo - node.ohi[j];
-        float hi = mx[0] + mx[1];
-        hi = hi + mx[2];
-        hi = hi - node.olo[j];
+        float lo = sumLess(mn, node.ohi[j]);
+        float hi = sumLess(mx, node.olo[j]);
         float t = maxf(lo, -hi);
         float m = mag[0] + mag[1];
         m = m + mag[2];
@@ -89,12 +94,8 @@ void leafBoxGapsPortable(const PlaneLeaf& leaf, const QueryBox& box, float* gap)
             mn[i] = minf(a, b);
             mx[i] = maxf(a, b);
         }
-        float lo = mn[0] + mn[1];
-        lo = lo + mn[2];
-        lo = lo - leaf.omid[j];
-        float hi = mx[0] + mx[1];
-        hi = hi + mx[2];
-        hi = hi - leaf.omid[j];
+        float lo = sumLess(mn, leaf.omid[j]);
+        float hi = sumLess(mx, leaf.omid[j]);
         gap[j] = maxf(lo, -hi) - leaf.hw[j];
     }
 }
