@@ -73,7 +73,7 @@ std::vector<std::uint32_t> faceMortonOrder(const Mesh& mesh)
 {
     FillLaterVector<Vector3> centroids(mesh.faceCount());
     const std::ptrdiff_t faces = std::ptrdiff_t(mesh.faceCount());
-#pragma omp parallel for schedule(static) if (faces >= 65536)
+#pragma omp parallel for schedule(static) if (faces >= kParallelMeshPass)
     for (std::ptrdiff_t f = 0; f < faces; ++f) {
         const Face& face = mesh.faces[std::size_t(f)];
         const Vector3 &p = mesh.corner(face, 0), &q = mesh.corner(face, 1), &r = mesh.corner(face, 2);

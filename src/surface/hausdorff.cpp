@@ -448,7 +448,7 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     {
         std::vector<std::uint8_t> referenced(a.vertexCount(), 0);
         const std::ptrdiff_t faces = std::ptrdiff_t(a.faces.size());
-#pragma omp parallel for schedule(static) if (faces >= 65536)
+#pragma omp parallel for schedule(static) if (faces >= kParallelMeshPass)
         for (std::ptrdiff_t f = 0; f < faces; ++f)
             for (std::uint32_t index : a.faces[std::size_t(f)].vertices) {
 #pragma omp atomic write
