@@ -4,7 +4,9 @@
 // (differences, float products, (x + y) + z, absolute value, minimum over the
 // corners): its bound holds for these operations whatever the order of the
 // minimum, and every admitted face goes through facePlaneDistance, so the
-// result is the portable kernel's and the reference's. No fused multiply-add.
+// result is the portable kernel's and the reference's. The last faces, fewer
+// than eight, are computed exactly for eight queries at once instead. No
+// fused multiply-add.
 #include "qem/plane_scan.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,6 +18,7 @@
 #include "qem/plane_distance.h"
 
 static_assert(sizeof(Face) == 24 && sizeof(Vector3) == 12, "gather strides");
+static_assert(kScanGroup == 8, "a group of queries fills one vector");
 
 // clang ignores GCC's target pragma and needs its own form.
 #if defined(__clang__)
@@ -37,6 +40,60 @@ inline __m256 cornerGaps(__m256 vx, __m256 vy, __m256 vz, __m256 cx, __m256 cy, 
     __m256 py = _mm256_mul_ps(_mm256_sub_ps(vy, cy), ny);
     __m256 pz = _mm256_mul_ps(_mm256_sub_ps(vz, cz), nz);
     return absps(_mm256_add_ps(_mm256_add_ps(px, py), pz));
+}
+
+// facePlaneDistance of one corner for eight queries, the lanes' own
+// arithmetic: float differences, products and the two sums in double (the
+// products are exact; (x + y) + z as dot adds them), one rounding to float,
+// absolute value.
+inline __m256 exactCornerValues(__m256 vx, __m256 vy, __m256 vz, const Vector3& c,
+                                const Vector3& n)
+{
+    const __m256 e[3] = {_mm256_sub_ps(vx, _mm256_set1_ps(c.x)),
+                         _mm256_sub_ps(vy, _mm256_set1_ps(c.y)),
+                         _mm256_sub_ps(vz, _mm256_set1_ps(c.z))};
+    const __m256d m[3] = {_mm256_set1_pd(n.x), _mm256_set1_pd(n.y), _mm256_set1_pd(n.z)};
+    __m128 half[2];
+    for (int h = 0; h < 2; ++h) {
+        __m256d sum;
+        for (int i = 0; i < 3; ++i) {
+            const __m128 part = h ? _mm256_extractf128_ps(e[i], 1) : _mm256_castps256_ps128(e[i]);
+            const __m256d product = _mm256_mul_pd(_mm256_cvtps_pd(part), m[i]);
+            sum = i ? _mm256_add_pd(sum, product) : product;
+        }
+        half[h] = _mm256_cvtpd_ps(sum);
+    }
+    return absps(_mm256_set_m128(half[1], half[0]));
+}
+
+// The faces left after the last full step of eight, fewer than eight, with
+// the queries in the lanes and no filter: each face's value is computed
+// exactly as facePlaneDistance does. The corners are kept by strict
+// comparison (min_ps(a, b) is a < b ? a : b) and so is the best, and in the
+// domain no value is NaN, so each lane ends with the reference's bits. A
+// mesh with fewer than eight faces, the usual lopsided pair's small side,
+// takes only this path: every query against every face, eight at a time.
+void exactTail(const Mesh& mesh, const Vector3* queries, int count, std::size_t first,
+               std::size_t last, float* best)
+{
+    float x[kScanGroup], y[kScanGroup], z[kScanGroup], least[kScanGroup];
+    for (int q = 0; q < kScanGroup; ++q) {
+        const int from = q < count ? q : 0;  // spare lanes repeat query 0
+        x[q] = queries[from].x, y[q] = queries[from].y, z[q] = queries[from].z;
+        least[q] = best[from];
+    }
+    const __m256 vx = _mm256_loadu_ps(x), vy = _mm256_loadu_ps(y), vz = _mm256_loadu_ps(z);
+    __m256 b = _mm256_loadu_ps(least);
+    for (std::size_t t = first; t < last; ++t) {
+        const Face& face = mesh.faces[t];
+        __m256 d = exactCornerValues(vx, vy, vz, mesh.corner(face, 0), face.normal);
+        d = _mm256_min_ps(exactCornerValues(vx, vy, vz, mesh.corner(face, 1), face.normal), d);
+        d = _mm256_min_ps(exactCornerValues(vx, vy, vz, mesh.corner(face, 2), face.normal), d);
+        b = _mm256_min_ps(d, b);
+    }
+    _mm256_storeu_ps(least, b);
+    for (int q = 0; q < count; ++q)
+        best[q] = least[q];
 }
 
 void scanAvx2(const Mesh& mesh, const Vector3* queries, const float* allow, int count,
@@ -88,17 +145,8 @@ void scanAvx2(const Mesh& mesh, const Vector3* queries, const float* allow, int 
             }
         }
     }
-    for (int q = 0; q < count; ++q)
-        for (std::size_t t = f; t < last; ++t) {
-            std::uint32_t face = std::uint32_t(t);
-            if (!(planeScanGap(queries[q], mesh, face) <= threshold[q]))
-                continue;
-            float d = facePlaneDistance(queries[q], mesh, face);
-            if (d < best[q]) {
-                best[q] = d;
-                threshold[q] = d + allow[q];
-            }
-        }
+    if (f < last)
+        exactTail(mesh, queries, count, f, last, best);
 }
 
 } // namespace

@@ -117,6 +117,56 @@ TEST(PlaneScanKernel, AdmitsTheMinimumJustBelowTheBest)
     }
 }
 
+// Targets of one to seven faces, the small side of a lopsided pair, which
+// the AVX2 kernel computes exactly with the queries in its lanes: every
+// group size, starting from the far value and from a best that no face
+// beats, at every scale of targets(), and a sum that cancels. Fails when that
+// path sums in float or in another order, or keeps a lane's best from the
+// wrong query.
+TEST(PlaneScanKernel, FewFacesGiveTheReferenceBits)
+{
+    std::mt19937 rng(53);
+    for (const Mesh& whole : targets(rng)) {
+        const PlaneScanTarget target = planeScanTarget(whole);
+        const std::vector<Vector3> queries = queriesFor(rng, whole);
+        for (std::size_t faces = 1; faces < 8; faces += 3) {
+            Mesh to = whole;
+            to.faces.resize(faces);
+            for (bool portable : kernelChoices()) {
+                const PlaneScanKernel& kernel =
+                    portable ? portablePlaneScanKernel() : *avx2PlaneScanKernel();
+                std::size_t wrong = 0;
+                for (std::size_t at = 0; at < queries.size(); at += kScanGroup) {
+                    const int count = int(std::min<std::size_t>(
+                        queries.size() - at, 1 + (at / kScanGroup) % kScanGroup));
+                    std::vector<float> allow, best(count, kFarDistance), floor(count, 0.0f);
+                    for (int q = 0; q < count; ++q)
+                        allow.push_back(planeScanAllowance(target, queries[at + q]));
+                    kernel.scan(to, &queries[at], allow.data(), count, 0, faces, best.data());
+                    kernel.scan(to, &queries[at], allow.data(), count, 0, faces, floor.data());
+                    for (int q = 0; q < count; ++q) {
+                        wrong += !sameBits(best[q], nearestPlaneDistance(queries[at + q], to));
+                        wrong += !sameBits(floor[q], 0.0f);
+                    }
+                }
+                EXPECT_EQ(wrong, 0u) << faces << " faces, " << kernel.name;
+            }
+        }
+    }
+    // The sum's order shows where two products cancel: (2^20 - 2^20) + 2^-40
+    // keeps the last term, 2^20 + (-2^20 + 2^-40) loses it in double.
+    Mesh cancel = makeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, Triangles{{0, 1, 2}});
+    cancel.faces[0].normal = Vector3{1.0f, -1.0f, 0x1p-40f};
+    const Vector3 v{0x1p20f, 0x1p20f, 1.0f};
+    const float allow = planeScanAllowance(planeScanTarget(cancel), v);
+    for (bool portable : kernelChoices()) {
+        const PlaneScanKernel& kernel = portable ? portablePlaneScanKernel() : *avx2PlaneScanKernel();
+        float best = kFarDistance;
+        kernel.scan(cancel, &v, &allow, 1, 0, 1, &best);
+        EXPECT_EQ(best, 0x1p-40f) << kernel.name;
+    }
+}
+
 // The whole scan against the reference: few queries against many faces (the
 // faces split over threads) and many queries (the queries split), both
 // kernels, 1, 2 and 3 threads.
