@@ -136,6 +136,12 @@ namespace {
 // queries are set up once per many faces, small enough to balance.
 constexpr std::size_t kMinChunkFaces = 16384;
 
+// (query, face) pairs a thread takes at a time when the queries are split:
+// against a handful of faces a group of queries is a few dozen pairs, and
+// handing those out one group at a time made the shared counter a tenth of
+// a run (10^7 queries against a tetrahedron, two threads).
+constexpr std::size_t kMinChunkPairs = std::size_t(1) << 16;
+
 } // namespace
 
 void nearestPlaneDistancesScan(PointSpan points, const Mesh& mesh,
@@ -158,7 +164,8 @@ void nearestPlaneDistancesScan(PointSpan points, const Mesh& mesh,
     // Enough groups of queries to keep every thread busy: split the queries.
     if (groups >= 4 * threads || faces < 2 * kMinChunkFaces) {
         const std::ptrdiff_t n = std::ptrdiff_t(groups);
-#pragma omp parallel for schedule(dynamic, 1)
+        const int chunk = int(std::max<std::size_t>(1, kMinChunkPairs / (kScanGroup * faces)));
+#pragma omp parallel for schedule(dynamic, chunk)
         for (std::ptrdiff_t g = 0; g < n; ++g) {
             std::size_t at = std::size_t(g) * kScanGroup;
             int in = int(std::min<std::size_t>(kScanGroup, count - at));
