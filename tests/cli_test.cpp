@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "helpers.h"
+#include "ply/ply_mesh.h"
 
 namespace {
 
@@ -742,6 +743,29 @@ TEST(Cli, ProgressOnATerminal)
                               ": cannot open: No such file or directory\r\n"),
               std::string::npos)
         << failed.err;
+
+    // Two ASCII files of like size are read side by side on two threads; an
+    // ASCII file and a binary one, one after the other.
+    test::TempDir dir;
+    Mesh coarseMesh;
+    std::string error;
+    ASSERT_TRUE(loadPlyMesh(coarse.c_str(), coarseMesh, error)) << error;
+    std::vector<std::array<int, 3>> faces;
+    for (const Face& f : coarseMesh.faces)
+        faces.push_back({int(f.vertices[0]), int(f.vertices[1]), int(f.vertices[2])});
+    const std::string binary = dir.write(
+        "coarse_binary.ply",
+        test::encodePly({coarseMesh.vertices.begin(), coarseMesh.vertices.end()}, faces,
+                        test::PlyFormat::littleEndian));
+    Outcome ascii = runOnTerminal({"--threads", "2", coarse, coarse}, "0");
+    EXPECT_EQ(ascii.status, 0) << ascii.err;
+    EXPECT_NE(ascii.err.find("\rmeshqem: reading " + coarse + " and "), std::string::npos)
+        << ascii.err;
+    Outcome mixed = runOnTerminal({"--threads", "2", coarse, binary}, "0");
+    EXPECT_EQ(mixed.status, 0) << mixed.err;
+    EXPECT_NE(mixed.err.find("\rmeshqem: reading " + binary + "\r"), std::string::npos)
+        << mixed.err;
+    EXPECT_EQ(mixed.err.find(" and "), std::string::npos) << mixed.err;
 
     // Nothing before the delay has passed, and nothing off a terminal.
     Outcome quick = runOnTerminal({sphere, coarse}, "30");
