@@ -1,6 +1,7 @@
 // The Embree-based program that `meshqem --surface --samples 0` is measured
 // against as a whole process (run_process.sh): load both meshes with the same
-// reader (side by side, as meshqem does), build Embree 3's scene over each, and measure every vertex of each
+// reader (side by side or one after the other, as meshqem does), build Embree
+// 3's scene over each, and measure every vertex of each
 // against the other's surface with rtcPointQuery and the same exact routine;
 // then print the count, maximum and mean of each direction.
 //   meshqem_embree_process A.ply B.ply
@@ -107,10 +108,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: meshqem_embree_process [--area] A.ply B.ply [REPEATS]\n");
         return 1;
     }
-    // Both files side by side when two threads may run, as meshqem reads them.
+    // Side by side or one after the other, as meshqem reads them.
     Mesh meshes[2];
     bool loaded[2];
-#pragma omp parallel for num_threads(2) schedule(static, 1) if (omp_get_max_threads() > 1)
+    const bool sideBySide = omp_get_max_threads() > 1 &&
+                            plyFilesReadBestSideBySide(argv[first], argv[first + 1]);
+#pragma omp parallel for num_threads(2) schedule(static, 1) if (sideBySide)
     for (int k = 0; k < 2; ++k)
         loaded[k] = bench::loadOrReport(argv[first + k], meshes[k]);
     if (!loaded[0] || !loaded[1])

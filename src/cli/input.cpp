@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include <omp.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/progress.h"
@@ -83,51 +81,11 @@ bool loadInput(const std::string& fileName, Mesh& mesh)
 
 namespace {
 
-// The size of a regular file, or -1 (standard input, a pipe, no such file).
-long long regularFileSize(const std::string& fileName)
-{
-    struct stat status;
-    if (fileName == kStandardInputName || stat(fileName.c_str(), &status) != 0 ||
-        !S_ISREG(status.st_mode))
-        return -1;
-    return static_cast<long long>(status.st_size);
-}
-
-// Whether the header's format line says ascii, from the first bytes of the
-// file; true when no format line is found there (the reader will say why).
-bool declaresAscii(const std::string& fileName)
-{
-    char head[1024];
-    std::size_t got = 0;
-    if (std::FILE* file = std::fopen(fileName.c_str(), "rb")) {
-        got = std::fread(head, 1, sizeof head - 1, file);
-        std::fclose(file);
-    }
-    head[got] = '\0';
-    const char* format = std::strstr(head, "\nformat ");
-    if (!format)
-        return true;
-    format += std::strlen("\nformat ");
-    while (*format == ' ' || *format == '\t')
-        ++format;
-    return std::strncmp(format, "ascii", 5) == 0;
-}
-
-// Side by side, each input is read on one thread; one after the other, each
-// is read on every thread. A small input costs little either way, so a
-// lopsided pair goes one after the other. So does a pair with a binary file:
-// its decode takes a fraction of an ASCII parse, so side by side its thread
-// soon idles while the ASCII file is parsed on the other (rs22_proc2.ply,
-// ASCII, against a binary jittered copy: 3-5 % of a whole run on two
-// threads).
+// Standard input goes side by side: a pipe is read whole as it comes.
 bool readSideBySide(const std::string (&fileNames)[2])
 {
-    const long long first = regularFileSize(fileNames[0]);
-    const long long second = regularFileSize(fileNames[1]);
-    if (first < 0 || second < 0)
-        return true;
-    return 4 * std::min(first, second) >= std::max(first, second) &&
-           declaresAscii(fileNames[0]) && declaresAscii(fileNames[1]);
+    return fileNames[0] == kStandardInputName || fileNames[1] == kStandardInputName ||
+           plyFilesReadBestSideBySide(fileNames[0].c_str(), fileNames[1].c_str());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "ply/ply_mesh.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <climits>
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+
+#include <sys/stat.h>
 
 #include "geometry/huge_pages.h"
 #include "ply/binary_value.h"
@@ -458,6 +461,49 @@ bool loadPlyMeshFromMemory(const char* data, std::size_t size, Mesh& mesh, std::
     p_ply ply = ply_open_from_memory(data, size, errorHandler, 0, nullptr);
     ply_set_warning_cb(ply, warningHandler);
     return load(ply, mesh, error);
+}
+
+namespace {
+
+// The size of a regular file, or -1.
+long long regularFileSize(const char* fileName)
+{
+    struct stat status;
+    if (stat(fileName, &status) != 0 || !S_ISREG(status.st_mode))
+        return -1;
+    return static_cast<long long>(status.st_size);
+}
+
+// Whether the header's format line says ascii, from the first bytes of the
+// file; true when no format line is found there (the reader will say why).
+bool declaresAscii(const char* fileName)
+{
+    char head[1024];
+    std::size_t got = 0;
+    if (std::FILE* file = std::fopen(fileName, "rb")) {
+        got = std::fread(head, 1, sizeof head - 1, file);
+        std::fclose(file);
+    }
+    head[got] = '\0';
+    const char* format = std::strstr(head, "\nformat ");
+    if (!format)
+        return true;
+    format += std::strlen("\nformat ");
+    while (*format == ' ' || *format == '\t')
+        ++format;
+    return std::strncmp(format, "ascii", 5) == 0;
+}
+
+} // namespace
+
+bool plyFilesReadBestSideBySide(const char* first, const char* second)
+{
+    const long long firstSize = regularFileSize(first);
+    const long long secondSize = regularFileSize(second);
+    if (firstSize < 0 || secondSize < 0)
+        return true;
+    return 4 * std::min(firstSize, secondSize) >= std::max(firstSize, secondSize) &&
+           declaresAscii(first) && declaresAscii(second);
 }
 
 std::size_t countDegenerateFaces(const Mesh& mesh)

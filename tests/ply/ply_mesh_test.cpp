@@ -334,4 +334,26 @@ TEST(LoadPlyMesh, LargeMeshProblemsAreNamedAndLeaveAnEmptyMesh)
     omp_set_num_threads(threads);
 }
 
+// Two ASCII files of like size go side by side; a binary file, or one more
+// than four times the other's size, not. A file that is not there is left to
+// the reader to report, side by side.
+TEST(PlyFilesReadBestSideBySide, OnlyTwoAsciiFilesOfLikeSize)
+{
+    test::TempDir dir;
+    using test::PlyFormat;
+    auto tetra = [&](const char* name, PlyFormat format) {
+        return dir.write(name, test::encodePly(test::kTetraVertices, test::kTetraFaces, format));
+    };
+    const std::string ascii = tetra("a.ply", PlyFormat::ascii);
+    const std::string other = tetra("b.ply", PlyFormat::ascii);
+    const std::string binary = tetra("c.ply", PlyFormat::littleEndian);
+    const std::string big = dir.write("big.ply", test::readFile(ascii) + std::string(4000, ' '));
+    const std::string missing = dir.path("missing.ply");
+    EXPECT_TRUE(plyFilesReadBestSideBySide(ascii.c_str(), other.c_str()));
+    EXPECT_FALSE(plyFilesReadBestSideBySide(ascii.c_str(), binary.c_str()));
+    EXPECT_FALSE(plyFilesReadBestSideBySide(binary.c_str(), ascii.c_str()));
+    EXPECT_FALSE(plyFilesReadBestSideBySide(ascii.c_str(), big.c_str()));
+    EXPECT_TRUE(plyFilesReadBestSideBySide(ascii.c_str(), missing.c_str()));
+}
+
 } // namespace
