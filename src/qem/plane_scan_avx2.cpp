@@ -78,6 +78,8 @@ inline __m256 exactCornerValues(__m256 vx, __m256 vy, __m256 vz, const Vector3& 
 void exactTail(const Mesh& mesh, const Vector3* queries, int count, std::size_t first,
                std::size_t last, float* best)
 {
+    if (count <= 0)
+        return;
     float x[kScanGroup], y[kScanGroup], z[kScanGroup], least[kScanGroup];
     for (int q = 0; q < kScanGroup; ++q) {
         const int from = q < count ? q : 0;  // spare lanes repeat query 0

@@ -121,8 +121,8 @@ TEST(PlaneScanKernel, AdmitsTheMinimumJustBelowTheBest)
 // the AVX2 kernel computes exactly with the queries in its lanes: every
 // group size, starting from the far value and from a best that no face
 // beats, at every scale of targets(), and a sum that cancels. Fails when that
-// path sums in float or in another order, or keeps a lane's best from the
-// wrong query.
+// path sums in float or in another order, keeps a lane's best from the
+// wrong query, or reads a query when there is none.
 TEST(PlaneScanKernel, FewFacesGiveTheReferenceBits)
 {
     std::mt19937 rng(53);
@@ -150,6 +150,8 @@ TEST(PlaneScanKernel, FewFacesGiveTheReferenceBits)
                     }
                 }
                 EXPECT_EQ(wrong, 0u) << faces << " faces, " << kernel.name;
+                // No queries: nothing is read.
+                kernel.scan(to, nullptr, nullptr, 0, 0, faces, nullptr);
             }
         }
     }
