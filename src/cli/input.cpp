@@ -1,6 +1,5 @@
 #include "cli/input.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 

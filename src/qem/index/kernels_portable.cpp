@@ -111,9 +111,10 @@ struct Portable {
     {
         float gap[kLanes];
         leafBoxGapsPortable(leaf, box, gap);
+        const float threshold = leafThreshold(best, allow);
         unsigned mask = 0;
         for (int j = 0; j < kLanes; ++j)
-            if (gap[j] <= leafThreshold(best, allow))
+            if (gap[j] <= threshold)
                 mask |= 1u << j;
         return mask;
     }
