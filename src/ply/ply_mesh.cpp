@@ -72,6 +72,15 @@ p_ply_property findProperty(p_ply_element element, const char* wanted)
     return nullptr;
 }
 
+// Whether a face index read as `value` names one of `vertexCount` vertices
+// once truncated toward zero. The range test comes before any conversion:
+// converting an out-of-range double to an integer is undefined. A value in
+// (-1, 0) truncates to vertex 0, which a mesh without vertices lacks.
+inline bool namesVertex(double value, double vertexCount)
+{
+    return value > -1.0 && value < vertexCount && vertexCount >= 1.0;
+}
+
 // Values arrive as doubles and are stored as floats; one outside float range
 // becomes infinite here and is rejected with the NaNs.
 template <bool Appends>
@@ -137,11 +146,8 @@ int onFaceIndex(p_ply_argument argument)
         return 0;
     }
 
-    // A floating index is truncated toward zero; the range test comes first
-    // because converting an out-of-range double to an integer is undefined.
-    double value = ply_get_argument_value(argument);
-    double vertexCount = static_cast<double>(load.vertexCount);
-    if (!(value > -1.0 && value < vertexCount)) {
+    const double value = ply_get_argument_value(argument);
+    if (!namesVertex(value, static_cast<double>(load.vertexCount))) {
         load.error = format("face %ld refers to vertex %.17g, but the mesh has %zu vertices",
                             face_ndx, value, load.vertexCount);
         return 0;
@@ -240,10 +246,8 @@ bool decodeFaces(p_ply_block block, const t_ply_field_& list, std::size_t vertex
         Face& face = out[i];
         bool valid = true;
         for (int k = 0; k < 3; ++k) {
-            // The range test comes first: converting an out-of-range double
-            // to an integer is undefined.
             const double value = decode<Swap, Kind>(entries + k * entry, kind);
-            const bool in = value > -1.0 && value < limit;
+            const bool in = namesVertex(value, limit);
             face.vertices[k] = in ? static_cast<std::uint32_t>(value) : 0;
             valid = valid && in;
         }

@@ -133,6 +133,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "face 0 has 4 vertex indices"},
         Rejection{"NegativeIndex", asciiPly(kXyz, 3, kFaceList, "0 0 0\n1 0 0\n0 1 0\n3 0 -1 2\n"),
                   "face 0 refers to vertex -1"},
+        // (-1, 0) truncates to vertex 0, which a mesh without vertices lacks:
+        // read value by value here, as a block in the binary case below.
+        Rejection{"FractionalIndexWithoutVertices",
+                  asciiPly(kXyz, 0, "element face 1\nproperty list uchar float vertex_indices\n",
+                           "3 -0.5 -0.25 -0.9\n"),
+                  "face 0 refers to vertex -0.5, but the mesh has 0 vertices"},
+        Rejection{"FractionalIndexWithoutVerticesBinary",
+                  "ply\nformat binary_little_endian 1.0\nelement vertex 0\n" + kXyz +
+                      "element face 1\nproperty list uchar float vertex_indices\nend_header\n\x03" +
+                      std::string("\0\0\0\xbf\0\0\0\xbf\0\0\0\xbf", 12),
+                  "face 0 refers to vertex -0.5, but the mesh has 0 vertices"},
         Rejection{"IndexPastTheEnd", asciiPly(kXyz, 3, kFaceList, "0 0 0\n1 0 0\n0 1 0\n3 0 1 3\n"),
                   "the mesh has 3 vertices"},
         Rejection{"MissingZ", asciiPly("property float x\nproperty float y\n", 3, kFaceList,

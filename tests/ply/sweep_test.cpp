@@ -17,7 +17,17 @@ struct Result {
     std::size_t vertices;
     std::size_t faces;
     std::string error;
+    bool indicesInRange;  // every face names vertices the mesh has
 };
+
+bool indicesInRange(const Mesh& mesh)
+{
+    for (const Face& face : mesh.faces)
+        for (std::uint32_t index : face.vertices)
+            if (index >= mesh.vertexCount())
+                return false;
+    return true;
+}
 
 Result loadExact(const std::string& bytes, std::size_t size)
 {
@@ -25,7 +35,7 @@ Result loadExact(const std::string& bytes, std::size_t size)
     Mesh mesh;
     std::string error;
     bool ok = loadPlyMeshFromMemory(exact.data(), exact.size(), mesh, error, ignoreError, ignoreError);
-    return {ok, mesh.vertexCount(), mesh.faceCount(), error};
+    return {ok, mesh.vertexCount(), mesh.faceCount(), error, indicesInRange(mesh)};
 }
 
 std::string sampleFile(PlyFormat format)
@@ -63,6 +73,7 @@ TEST_P(Sweep, SingleByteCorruptionsNeverCrash)
             std::string corrupt = file;
             corrupt[offset] = static_cast<char>(replacement);
             Result result = loadExact(corrupt, corrupt.size());
+            EXPECT_TRUE(result.indicesInRange) << "byte " << offset << " set to " << replacement;
             if (!result.ok) {
                 EXPECT_EQ(result.vertices + result.faces, 0u);
             }
@@ -83,6 +94,7 @@ TEST(FuzzRegressions, EveryKeptInputLoadsOrFailsCleanly)
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         std::string bytes = test::readFile(entry.path().string());
         Result result = loadExact(bytes, bytes.size());
+        EXPECT_TRUE(result.indicesInRange) << entry.path();
         if (!result.ok) {
             EXPECT_EQ(result.vertices + result.faces, 0u) << entry.path();
         }
