@@ -348,6 +348,10 @@ TEST(Cli, UsageErrorsNameTheOption)
              {{"--threads", sphere, sphere}, "--threads"},
              {{"--samples", "5", sphere, sphere}, "--samples applies only with --surface"},
              {{"--surface", "--samples", "-1", sphere, sphere}, "--samples"},
+             // Beyond the integer's range: quoted as typed, not as clamped.
+             {{"--threads", "99999999999999999999", sphere, sphere}, "got 99999999999999999999"},
+             {{"--surface", "--samples", "-99999999999999999999", sphere, sphere},
+              "got -99999999999999999999"},
              {{"--hausdorff-error", "1", sphere, sphere}, "--hausdorff-error applies only with --surface"},
              {{"--reconstruction", sphere, sphere}, "--reconstruction applies only with --surface"},
              {{"--surface", "--tau", "1", sphere, sphere}, "--tau applies only with --reconstruction"},

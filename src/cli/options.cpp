@@ -154,16 +154,19 @@ Options parseOptions(int argc, char** argv)
         return usageError(e.what());
     }
 
+    // A count beyond the integer's range arrives clamped to it: the message
+    // quotes what was typed.
+    const auto typed = [](const CLI::Option* option) { return option->results().back(); };
     if (threadsOption->count() && threads < 1)
         return usageError("--threads: the number of threads must be at least 1, got " +
-                          std::to_string(threads));
+                          typed(threadsOption));
     if (threadsOption->count() && threads > 65536)
-        return usageError("--threads: at most 65536 threads, got " + std::to_string(threads));
+        return usageError("--threads: at most 65536 threads, got " + typed(threadsOption));
     if (samplesOption->count() && !surfaceFlag->count())
         return usageError("--samples applies only with --surface");
     if (samplesOption->count() && (samples < 0 || std::uint64_t(samples) > kMaxSamples))
         return usageError("--samples: the number of samples must be between 0 and " +
-                          std::to_string(kMaxSamples) + ", got " + std::to_string(samples));
+                          std::to_string(kMaxSamples) + ", got " + typed(samplesOption));
 
     ExportRequest exports;
     for (auto [option, value] : {std::pair{perVertexOption, &perVertex},
