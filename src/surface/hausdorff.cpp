@@ -22,17 +22,26 @@ constexpr std::uint32_t kNoHint = 0xffffffffu;
 // barycentric weights (u, v) of the face's second and third corners.
 // Plain data, with no initialisers: a level's children are written in
 // parallel into an array that is not cleared first.
+// A piece is stored without its corners' points, which are recomputed bit
+// for bit where they are needed (cornerPoints): where A and B nearly
+// coincide nearly every piece is kept, millions of them, and the points
+// were almost half of each.
 struct Piece {
     std::uint32_t face;
     std::uint32_t depth;
     double u[3], v[3];
-    Point3d p[3];  // barycentricPoint of each corner
-    double d[3];   // the surface search's distance of each p
+    double d[3];  // the surface search's distance of each corner point
     // The triangle of B that gave the parent its bound, tried first: it
     // usually settles the child too, without a radius query.
     std::uint32_t hint;
 };
 using Pieces = FillLaterVector<Piece>;
+
+// A piece's corner points: the face's own corners at depth 0 (the first
+// level's pieces), else barycentricPoint of each (u_k, v_k).
+struct CornerPoints {
+    Point3d p[3];
+};
 
 struct Context {
     const Mesh& a;
@@ -41,6 +50,18 @@ struct Context {
     double diameterB;   // triangleDiameterBound of B
     double pointError;  // barycentricPointError of A
 };
+
+CornerPoints cornerPoints(const Mesh& a, const Piece& piece)
+{
+    CornerPoints corners;
+    const Face& face = a.faces[piece.face];
+    for (int k = 0; k < 3; ++k)
+        corners.p[k] = piece.depth == 0
+                           ? toPoint3d(a.corner(face, k))
+                           : barycentricPoint(a.corner(face, 0), a.corner(face, 1),
+                                              a.corner(face, 2), piece.u[k], piece.v[k]);
+    return corners;
+}
 
 double distanceSquaredOf(const Point3d& x, const Point3d& y)
 {
@@ -68,7 +89,7 @@ double distanceSquaredOf(const Point3d& x, const Point3d& y)
 // would give, so the scan stops there.
 // The largest routine value from the piece's corners to face f of B, or
 // nothing above `best` (returned as soon as a corner exceeds it).
-double cornerMaximum(const Context& c, const Piece& piece, std::uint32_t f, double best)
+double cornerMaximum(const Context& c, const CornerPoints& piece, std::uint32_t f, double best)
 {
     const Face& face = c.b.faces[f];
     const Vector3 &ta = c.b.corner(face, 0), &tb = c.b.corner(face, 1), &tc = c.b.corner(face, 2);
@@ -82,15 +103,17 @@ double cornerMaximum(const Context& c, const Piece& piece, std::uint32_t f, doub
 // Lipschitz bound).
 // `keep`: a bound above it splits the piece whatever its value, so the
 // scan need not look for one beyond it.
-double pieceUpper(const Context& c, const Piece& piece, double lower, double keep,
+double pieceUpper(const Context& c, const Piece& stored, double lower, double keep,
                   std::vector<std::uint32_t>& candidates, std::uint32_t& used)
 {
     used = kNoHint;
+    const CornerPoints piece = cornerPoints(c.a, stored);
+    const double (&d)[3] = stored.d;
     double lipschitz = HUGE_VAL;
     for (int k = 0; k < 3; ++k) {
         const double side = std::max(lengthAbove(piece.p[k], piece.p[(k + 1) % 3]),
                                      lengthAbove(piece.p[k], piece.p[(k + 2) % 3]));
-        lipschitz = std::min(lipschitz, addUp(addUp(distanceAbove(piece.d[k], c.diameterB),
+        lipschitz = std::min(lipschitz, addUp(addUp(distanceAbove(d[k], c.diameterB),
                                                     3.0 * c.pointError),
                                               side));
     }
@@ -102,9 +125,9 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
     auto bounded = [&] {
         return addUp(distanceAbove(std::sqrt(best), c.diameterB), c.pointError);
     };
-    if (piece.hint != kNoHint) {
-        best = cornerMaximum(c, piece, piece.hint, HUGE_VAL);
-        bound = bounded(), used = piece.hint;
+    if (stored.hint != kNoHint) {
+        best = cornerMaximum(c, piece, stored.hint, HUGE_VAL);
+        bound = bounded(), used = stored.hint;
         if (!(bound > lower))
             return std::min(lipschitz, bound);
     }
@@ -184,19 +207,14 @@ double certifiedLower(const Context& c, const Point3d& w, double dw,
 
 // The part of `parent` with corners (u_k, v_k), first trying triangle `hint`
 // of B.
-Piece child(const Context& c, const Piece& parent, std::uint32_t hint, const double (&u)[3],
-            const double (&v)[3])
+Piece child(const Piece& parent, std::uint32_t hint, const double (&u)[3], const double (&v)[3])
 {
     Piece piece;
     piece.face = parent.face;
     piece.depth = parent.depth + 1;
     piece.hint = hint;
-    const Face& face = c.a.faces[parent.face];
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < 3; ++k)
         piece.u[k] = u[k], piece.v[k] = v[k];
-        piece.p[k] = barycentricPoint(c.a.corner(face, 0), c.a.corner(face, 1),
-                                      c.a.corner(face, 2), u[k], v[k]);
-    }
     return piece;
 }
 
@@ -473,11 +491,8 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
         piece.face = f;
         piece.hint = kNoHint;
         piece.u[1] = 1.0, piece.v[2] = 1.0;
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t vertex = a.faces[f].vertices[std::size_t(k)];
-            piece.p[k] = toPoint3d(a.vertices[vertex]);
-            piece.d[k] = vertexDistance[vertex];
-        }
+        for (int k = 0; k < 3; ++k)
+            piece.d[k] = vertexDistance[a.faces[f].vertices[std::size_t(k)]];
         return piece;
     };
     Pieces active;
@@ -566,19 +581,20 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
                 Piece* four = &next[4 * std::size_t(s)];
                 // m0 = mid(0, 1), m1 = mid(1, 2), m2 = mid(2, 0); the
                 // midpoints' distances follow the batch below.
-                four[0] = child(c, parent, hint, {parent.u[0], mu[0], mu[2]},
+                four[0] = child(parent, hint, {parent.u[0], mu[0], mu[2]},
                                 {parent.v[0], mv[0], mv[2]});
-                four[1] = child(c, parent, hint, {mu[0], parent.u[1], mu[1]},
+                four[1] = child(parent, hint, {mu[0], parent.u[1], mu[1]},
                                 {mv[0], parent.v[1], mv[1]});
-                four[2] = child(c, parent, hint, {mu[2], mu[1], parent.u[2]},
+                four[2] = child(parent, hint, {mu[2], mu[1], parent.u[2]},
                                 {mv[2], mv[1], parent.v[2]});
-                four[3] = child(c, parent, hint, {mu[0], mu[1], mu[2]},
+                four[3] = child(parent, hint, {mu[0], mu[1], mu[2]},
                                 {mv[0], mv[1], mv[2]});
                 four[0].d[0] = parent.d[0];
                 four[1].d[1] = parent.d[1];
                 four[2].d[2] = parent.d[2];
+                const CornerPoints middle = cornerPoints(c.a, four[3]);
                 for (int k = 0; k < 3; ++k)
-                    midPoints[3 * std::size_t(s) + std::size_t(k)] = four[3].p[k];
+                    midPoints[3 * std::size_t(s) + std::size_t(k)] = middle.p[k];
             }
             firstLevel = false;
             toB.distances(midPoints, midDistance);

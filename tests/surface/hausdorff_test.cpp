@@ -126,6 +126,22 @@ TEST(Hausdorff, IdenticalMeshesGiveZeroToTheErrorBound)
     EXPECT_LE(i.upper, 1e-4);
 }
 
+// Coplanar but triangulated differently: every piece of A that straddles an
+// edge of B is split until it is within the bound of one triangle, so nearly
+// all pieces end up kept, and the interval must still close on 0.
+TEST(Hausdorff, CoplanarTriangulationsGiveZeroToTheErrorBound)
+{
+    const Mesh a = grid(0.25f, 7), b = grid(0.25f, 3);
+    for (const auto& [from, to] : {std::pair{&a, &b}, std::pair{&b, &a}}) {
+        const HausdorffInterval i = interval(*from, *to, 1e-3);
+        EXPECT_TRUE(i.converged);
+        EXPECT_EQ(i.lower, 0.0);
+        EXPECT_GT(i.upper, 0.0);
+        EXPECT_LE(i.upper, 1e-3);
+        EXPECT_GT(i.pieces, 1000u);
+    }
+}
+
 // A mesh without vertices is at distance 0 from anything; a target without
 // faces is infinitely far. A point set (no faces) in A is measured by its
 // vertices, exactly.
