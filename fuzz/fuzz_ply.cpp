@@ -1,6 +1,8 @@
 // libFuzzer target: any bytes through the PLY reader (every property of every
 // element registered) and through the mesh loader; a mesh that loads must be
-// consistent, and small ones go through the whole comparison.
+// consistent, and small ones go through the whole comparison, by planes and
+// by surfaces (against the copy the plane comparison scaled).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +12,9 @@
 #include "ply/reader.h"
 #include "qem/comparison.h"
 #include "qem/normalize.h"
+#include "surface/hausdorff.h"
+#include "surface/sampling.h"
+#include "surface/surface_comparison.h"
 
 namespace {
 
@@ -66,8 +71,24 @@ void loadAndCompare(const char* data, std::size_t size)
     if (mesh.vertexCount() == 0 || mesh.vertexCount() * (mesh.faceCount() + 1) > 4096)
         return;
     Mesh first = mesh, second = mesh;
-    if (!normalizeMeshes(first, second).any())
-        compareMeshes(first, second);
+    if (normalizeMeshes(first, second).any())
+        return;
+    compareMeshes(first, second);
+
+    // What --surface accepts: faces with some area, on both meshes. The
+    // error bound is 1 % of the diagonal, or the least the rounding allows.
+    if (!(meshArea(mesh) > 0.0 && meshArea(first) > 0.0))
+        return;
+    const double diagonal = surfaceDiagonal(mesh, first);
+    SurfaceOptions options;
+    options.hausdorffError = std::max(0.01 * diagonal, smallestHausdorffError(mesh, first));
+    options.reconstruction = true;
+    options.taus = {0.01 * diagonal};
+    const SurfaceComparison result = compareSurfaces(mesh, first, 64, options);
+    // The interval holds the sampled maximum, up to the routine's rounding.
+    if (!(result.certified->lower <= result.certified->upper) ||
+        !(result.hausdorffLower <= result.certified->upper + 1e-9 * diagonal))
+        __builtin_trap();
 }
 
 } // namespace
