@@ -1,8 +1,10 @@
 #include "cli/input.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include <fcntl.h>
 #include <omp.h>
 #include <unistd.h>
 
@@ -56,6 +58,15 @@ bool readAndReport(const std::string& fileName, Mesh& mesh)
 }
 
 } // namespace
+
+void holdClosedStandardStreams()
+{
+    // Each open takes the lowest free number, the stream's own, because
+    // the ones below it are open by then.
+    for (int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        if (fcntl(stream, F_GETFD) == -1 && errno == EBADF)
+            open("/dev/null", stream == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+}
 
 const char* shownFileName(const std::string& fileName)
 {

@@ -8,6 +8,14 @@
 // The name that reads standard input.
 constexpr const char kStandardInputName[] = "-";
 
+// Holds each standard stream the caller left closed with /dev/null, open the
+// wrong way round (write-only for standard input, read-only for the others):
+// otherwise the next file opened takes its number, and "-" would read the
+// other mesh file, or the report would be written into an export. Reading
+// standard input and writing the report still fail with "Bad file
+// descriptor", as they did closed. Call before any file is opened.
+void holdClosedStandardStreams();
+
 // How messages name an input: "standard input" for "-", else the name given.
 const char* shownFileName(const std::string& fileName);
 

@@ -27,6 +27,7 @@ Mesh secondMesh;
 
 int main(int argc, char** argv)
 {
+    holdClosedStandardStreams();
     const Options options = parseOptions(argc, argv);
     switch (options.action) {
     case Options::Action::help:
