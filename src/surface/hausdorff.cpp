@@ -21,11 +21,10 @@ constexpr std::uint32_t kNoHint = 0xffffffffu;
 // A piece of face `face` of A: the triangle of its three corners, given by
 // barycentric weights (u, v) of the face's second and third corners.
 // Plain data, with no initialisers: a level's children are written in
-// parallel into an array that is not cleared first.
-// A piece is stored without its corners' points, which are recomputed bit
-// for bit where they are needed (cornerPoints): where A and B nearly
-// coincide nearly every piece is kept, millions of them, and the points
-// were almost half of each.
+// parallel into an array that is not cleared first. The corners' points are
+// not stored but recomputed, bit for bit, where they are needed
+// (cornerPoints): where A lies in B's plane nearly every piece is kept,
+// millions of them, and the points were almost half of each.
 struct Piece {
     std::uint32_t face;
     std::uint32_t depth;
