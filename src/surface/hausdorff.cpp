@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <vector>
 
@@ -508,7 +509,9 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
 
     // Pieces kept unsplit because their bound is within reach of the lower
     // one, with that bound.
-    std::vector<Piece> kept;
+    // A deque grows without copying: most pieces can end up here, and each
+    // doubling of a vector would write all of them again to fresh pages.
+    std::deque<Piece> kept;
     std::vector<double> keptUpper;
     // What certifying the lower bound may take off it, kept back from the
     // error budget; raised if the certification takes more.
@@ -628,7 +631,7 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
         // The certification took more than the reserve: split again what is
         // now out of reach.
         reserve = std::max(2.0 * reserve, 2.0 * (lower - certified));
-        std::vector<Piece> stay;
+        std::deque<Piece> stay;
         std::vector<double> stayUpper;
         for (std::size_t i = 0; i < kept.size(); ++i) {
             if (keptUpper[i] > certified + maxError - reserve && kept[i].depth < kMaxDepth)
