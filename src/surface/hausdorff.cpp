@@ -631,6 +631,14 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
         // The certification took more than the reserve: split again what is
         // now out of reach.
         reserve = std::max(2.0 * reserve, 2.0 * (lower - certified));
+        // A reserve of the whole budget leaves no piece within reach of being
+        // kept: each one above the lower bound would be split down to
+        // kMaxDepth, and along a ridge at that distance their number doubles
+        // from level to level (a certification that loses that much happens
+        // on slivers of huge coordinates). The interval reached is reported,
+        // not converged, instead.
+        if (reserve >= maxError)
+            break;
         std::deque<Piece> stay;
         std::vector<double> stayUpper;
         for (std::size_t i = 0; i < kept.size(); ++i) {

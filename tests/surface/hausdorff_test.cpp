@@ -142,6 +142,29 @@ TEST(Hausdorff, CoplanarTriangulationsGiveZeroToTheErrorBound)
     }
 }
 
+// Slivers of coordinates up to 6e10, against a copy moved and scaled (a pair
+// the fuzzer found): certifying the lower bound at the witness loses nearly
+// all of it, so the reserve grows past the whole error budget and no piece
+// can be kept. The run must stop there with a sound interval, not split
+// every piece along the ridge down to the deepest level (it ran out of
+// memory).
+TEST(Hausdorff, ACertificationThatLosesTheBudgetStopsSoundly)
+{
+    Mesh sliver, copy;
+    sliver.vertices = {{0, 65535, 4.28159795e+09f}, {1, 0, 6307686}, {1.82148083e+09f, 1, 0}, {0, 0, 1}};
+    copy.vertices = {{-2.73222124e+10f, 983025, 6.42239693e+10f},
+                     {-2.73222124e+10f, -983025, -6.40347382e+10f},
+                     {2.73222124e+10f, -982995, -6.42239693e+10f},
+                     {-2.73222124e+10f, -983025, -6.42239693e+10f}};
+    for (Mesh* mesh : {&sliver, &copy}) {
+        mesh->faces = {face(0, 2, 1), face(0, 1, 3), face(0, 3, 2), face(1, 2, 3)};
+        *mesh = withBox(*mesh);
+    }
+    const HausdorffInterval i = interval(sliver, copy, 1.39588e9);
+    EXPECT_LE(i.lower, i.upper);
+    EXPECT_LT(i.pieces, 100000u);
+}
+
 // A mesh without vertices is at distance 0 from anything; a target without
 // faces is infinitely far. A point set (no faces) in A is measured by its
 // vertices, exactly.
