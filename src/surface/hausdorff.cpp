@@ -89,13 +89,13 @@ double distanceSquaredOf(const Point3d& x, const Point3d& y)
 // would give, so the scan stops there.
 // The largest routine value from the piece's corners to face f of B, or
 // nothing above `best` (returned as soon as a corner exceeds it).
-double cornerMaximum(const Context& c, const CornerPoints& piece, std::uint32_t f, double best)
+double cornerMaximum(const Context& c, const CornerPoints& corners, std::uint32_t f, double best)
 {
     const Face& face = c.b.faces[f];
     const Vector3 &ta = c.b.corner(face, 0), &tb = c.b.corner(face, 1), &tc = c.b.corner(face, 2);
     double m = 0.0;
     for (int k = 0; k < 3 && m < best; ++k)
-        m = std::max(m, pointTriangleDistanceSquared(piece.p[k], ta, tb, tc));
+        m = std::max(m, pointTriangleDistanceSquared(corners.p[k], ta, tb, tc));
     return m;
 }
 
@@ -103,17 +103,16 @@ double cornerMaximum(const Context& c, const CornerPoints& piece, std::uint32_t 
 // Lipschitz bound).
 // `keep`: a bound above it splits the piece whatever its value, so the
 // scan need not look for one beyond it.
-double pieceUpper(const Context& c, const Piece& stored, double lower, double keep,
+double pieceUpper(const Context& c, const Piece& piece, double lower, double keep,
                   std::vector<std::uint32_t>& candidates, std::uint32_t& used)
 {
     used = kNoHint;
-    const CornerPoints piece = cornerPoints(c.a, stored);
-    const double (&d)[3] = stored.d;
+    const CornerPoints corners = cornerPoints(c.a, piece);
     double lipschitz = HUGE_VAL;
     for (int k = 0; k < 3; ++k) {
-        const double side = std::max(lengthAbove(piece.p[k], piece.p[(k + 1) % 3]),
-                                     lengthAbove(piece.p[k], piece.p[(k + 2) % 3]));
-        lipschitz = std::min(lipschitz, addUp(addUp(distanceAbove(d[k], c.diameterB),
+        const double side = std::max(lengthAbove(corners.p[k], corners.p[(k + 1) % 3]),
+                                     lengthAbove(corners.p[k], corners.p[(k + 2) % 3]));
+        lipschitz = std::min(lipschitz, addUp(addUp(distanceAbove(piece.d[k], c.diameterB),
                                                     3.0 * c.pointError),
                                               side));
     }
@@ -125,9 +124,9 @@ double pieceUpper(const Context& c, const Piece& stored, double lower, double ke
     auto bounded = [&] {
         return addUp(distanceAbove(std::sqrt(best), c.diameterB), c.pointError);
     };
-    if (stored.hint != kNoHint) {
-        best = cornerMaximum(c, piece, stored.hint, HUGE_VAL);
-        bound = bounded(), used = stored.hint;
+    if (piece.hint != kNoHint) {
+        best = cornerMaximum(c, corners, piece.hint, HUGE_VAL);
+        bound = bounded(), used = piece.hint;
         if (!(bound > lower))
             return std::min(lipschitz, bound);
     }
@@ -135,11 +134,11 @@ double pieceUpper(const Context& c, const Piece& stored, double lower, double ke
     // centroid is nearest the piece's first (it usually settles the piece
     // at once); true once the bound is not above `lower`.
     auto scan = [&](double radius) {
-        c.toB.facesWithin(piece.p[0], radius, candidates);
+        c.toB.facesWithin(corners.p[0], radius, candidates);
         if (candidates.size() > 1) {
-            const Point3d centre{(piece.p[0].x + piece.p[1].x + piece.p[2].x) / 3,
-                                 (piece.p[0].y + piece.p[1].y + piece.p[2].y) / 3,
-                                 (piece.p[0].z + piece.p[1].z + piece.p[2].z) / 3};
+            const Point3d centre{(corners.p[0].x + corners.p[1].x + corners.p[2].x) / 3,
+                                 (corners.p[0].y + corners.p[1].y + corners.p[2].y) / 3,
+                                 (corners.p[0].z + corners.p[1].z + corners.p[2].z) / 3};
             std::size_t nearest = 0;
             double least = HUGE_VAL;
             for (std::size_t i = 0; i < candidates.size(); ++i) {
@@ -156,7 +155,7 @@ double pieceUpper(const Context& c, const Piece& stored, double lower, double ke
             std::swap(candidates[0], candidates[nearest]);
         }
         for (std::uint32_t f : candidates) {
-            const double m = cornerMaximum(c, piece, f, best);
+            const double m = cornerMaximum(c, corners, f, best);
             if (!(m < best))
                 continue;
             best = m;
