@@ -8,6 +8,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -85,6 +86,61 @@ TEST(Hausdorff, ParallelSquaresGiveTheirSeparation)
             EXPECT_LE(i.upper - i.lower, error);
             EXPECT_TRUE(i.converged);
         }
+    }
+}
+
+// A tilted triangle above a larger one, in random orientations: A's corners
+// project inside B and lie on one side of its plane, so d(., B) is the
+// distance to that plane, affine over A, and h(A, B) its largest value at a
+// corner, computed here in long double from the float corners (far finer
+// than the margins). The routine's values round either way here, unlike over
+// the axis-aligned squares above, so an upper bound without its margins
+// falls below h on some of them.
+TEST(Hausdorff, TiltedTrianglesStayWithinTheirMargins)
+{
+    using Long3 = std::array<long double, 3>;
+    auto cross = [](const Long3& p, const Long3& q) {
+        return Long3{p[1] * q[2] - p[2] * q[1], p[2] * q[0] - p[0] * q[2], p[0] * q[1] - p[1] * q[0]};
+    };
+    auto dot = [](const Long3& p, const Long3& q) { return p[0] * q[0] + p[1] * q[1] + p[2] * q[2]; };
+    auto unit = [&](const Long3& p) {
+        const long double length = std::sqrt(dot(p, p));
+        return Long3{p[0] / length, p[1] / length, p[2] / length};
+    };
+    auto wide = [](const Vector3& v) { return Long3{v.x, v.y, v.z}; };
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> any(-1.0, 1.0), height(0.5, 3.0);
+    for (int t = 0; t < 60; ++t) {
+        const Long3 n = unit({any(rng), any(rng), any(rng)});
+        const Long3 e1 = unit(cross(n, {any(rng), any(rng), any(rng)}));
+        const Long3 e2 = cross(n, e1);
+        const Long3 centre{3 * any(rng), 3 * any(rng), 3 * any(rng)};
+        auto at = [&](long double s, long double r, long double above) {
+            return Vector3{float(centre[0] + s * e1[0] + r * e2[0] + above * n[0]),
+                           float(centre[1] + s * e1[1] + r * e2[1] + above * n[1]),
+                           float(centre[2] + s * e1[2] + r * e2[2] + above * n[2])};
+        };
+        Mesh a, b;
+        b.vertices = {at(10, 0, 0), at(-5, 8.66L, 0), at(-5, -8.66L, 0)};
+        for (int k = 0; k < 3; ++k)
+            a.vertices.push_back(at(2 * any(rng), 2 * any(rng), height(rng)));
+        a.faces = b.faces = {face(0, 1, 2)};
+        a = withBox(a), b = withBox(b);
+
+        const Long3 b0 = wide(b.vertices[0]);
+        auto less = [&](const Vector3& v) {
+            const Long3 p = wide(v);
+            return Long3{p[0] - b0[0], p[1] - b0[1], p[2] - b0[2]};
+        };
+        const Long3 normal = unit(cross(less(b.vertices[1]), less(b.vertices[2])));
+        long double h = 0;
+        for (const Vector3& v : a.vertices)
+            h = std::max(h, std::fabs(dot(normal, less(v))));
+
+        const HausdorffInterval i = interval(a, b, 1e-6);
+        EXPECT_LE(i.lower, h) << t;
+        EXPECT_GE(i.upper, h) << t;
+        EXPECT_TRUE(i.converged) << t;
     }
 }
 
