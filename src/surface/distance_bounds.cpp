@@ -122,7 +122,7 @@ double distanceBelow(const Point3d& p, const Vector3& a, const Vector3& b, const
     return bound > 0.0 ? bound : 0.0;
 }
 
-// The error of barycentricPoint, per coordinate j, with |a_j|, |b_j|, |c_j|
+// The error of barycentricPoint (u and v need not be dyadic), per coordinate j, with |a_j|, |b_j|, |c_j|
 // <= m, so |b_j - a_j|, |c_j - a_j| <= 2 m: the two differences round
 // relatively (ud), the products u e_1, v e_2 too (or by 2^-1075 if they
 // underflow), their sum by ud of at most 2.02 m, the last sum by ud of at
@@ -135,4 +135,38 @@ Point3d barycentricPoint(const Vector3& a, const Vector3& b, const Vector3& c, d
     const D3 e1 = minus(b, a), e2 = minus(c, a);
     return {a.x + (u * e1.x + v * e2.x), a.y + (u * e1.y + v * e2.y),
             a.z + (u * e1.z + v * e2.z)};
+}
+
+double segmentGapAbove(const Vector3& a, const Vector3& b, const Vector3& c, const Vector3& d)
+{
+    // Parameters s on [a, b] and t on [c, d]; a NaN from a degenerate
+    // quotient clamps to 0, like any value outside [0, 1].
+    auto clamp = [](double x) { return x > 0.0 ? (x < 1.0 ? x : 1.0) : 0.0; };
+    const D3 e1 = minus(b, a), e2 = minus(d, c), r = minus(a, c);
+    const double l1 = dot(e1, e1), l2 = dot(e2, e2), f = dot(e2, r);
+    double s = 0.0, t = 0.0;
+    if (l1 == 0.0) {
+        t = l2 > 0.0 ? clamp(f / l2) : 0.0;
+    } else {
+        const double g = dot(e1, r);
+        if (l2 == 0.0) {
+            s = clamp(-g / l1);
+        } else {
+            const double h = dot(e1, e2);
+            const double denominator = l1 * l2 - h * h;
+            s = denominator > 0.0 ? clamp((h * f - g * l2) / denominator) : 0.0;
+            const double along = (h * s + f) / l2;
+            if (!(along > 0.0))
+                s = clamp(-g / l1);
+            else if (along > 1.0)
+                t = 1.0, s = clamp((h - g) / l1);
+            else
+                t = along;
+        }
+    }
+    const double m = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x),
+                               std::fabs(b.y), std::fabs(b.z), std::fabs(c.x), std::fabs(c.y),
+                               std::fabs(c.z), std::fabs(d.x), std::fabs(d.y), std::fabs(d.z)});
+    const Point3d p = barycentricPoint(a, b, b, s, 0.0), q = barycentricPoint(c, d, d, t, 0.0);
+    return addUp(lengthAbove(p, q), 2.0 * barycentricPointError(m));
 }

@@ -85,10 +85,19 @@ double distanceBelow(const Point3d& p, const Vector3& a, const Vector3& b, const
 Point3d closestPointOnTriangle(const Point3d& p, const Vector3& a, const Vector3& b,
                                const Vector3& c);
 
-// The point a + u (b - a) + v (c - a) for dyadic u, v >= 0 with u + v <= 1,
+// The point a + u (b - a) + v (c - a) for u, v >= 0 with u + v <= 1,
 // as computed in double, and its error bound: within
 // barycentricPointError(m) of the real point, m the largest coordinate
 // magnitude of a, b and c (argued in the .cpp).
 Point3d barycentricPoint(const Vector3& a, const Vector3& b, const Vector3& c, double u,
                          double v);
 inline double barycentricPointError(double m) { return m * 0x1p-48 + 0x1p-1060; }
+
+// An upper bound on the distance between the segments [a, b] and [c, d]:
+// the length between a point of each, chosen near the closest pair
+// (Ericson, 5.1.9). Any pair bounds the distance, so how well the pair is
+// chosen affects only how tight the bound is. Each point is formed by
+// barycentricPoint, within barycentricPointError(m) of a real point of its
+// segment (m the largest coordinate magnitude of the four ends), and
+// lengthAbove covers the length between the computed points.
+double segmentGapAbove(const Vector3& a, const Vector3& b, const Vector3& c, const Vector3& d);

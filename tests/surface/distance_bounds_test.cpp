@@ -164,4 +164,61 @@ TEST(DistanceBounds, LengthAndBoxBoundsStayAboveTheRealValues)
     }
 }
 
+// The gap bound of two segments against their real distance (quad precision),
+// on skew segments whose closest points lie inside both, far from the origin
+// beside their length, and with a gap of about one float step: there the
+// computed points' rounding is most of the gap, and without its margin the
+// bound falls below the distance. Also degenerate segments (points) and
+// crossing ones.
+TEST(DistanceBounds, SegmentGapStaysAboveTheRealDistance)
+{
+    std::mt19937 rng(9);
+    auto realGap = [](const Vector3& a, const Vector3& b, const Vector3& c, const Vector3& d,
+                      Q& gap) {
+        // Lines through the segments; the gap is theirs when the closest
+        // parameters fall inside both segments.
+        const Q3 e1 = sub(toQ(b), toQ(a)), e2 = sub(toQ(d), toQ(c)), r = sub(toQ(a), toQ(c));
+        const Q l1 = dot(e1, e1), l2 = dot(e2, e2), h = dot(e1, e2);
+        const Q g = dot(e1, r), f = dot(e2, r), det = l1 * l2 - h * h;
+        if (!(det > 0))
+            return false;
+        const Q s = (h * f - g * l2) / det, t = (l1 * f - h * g) / det;
+        if (!(s > 0 && s < 1 && t > 0 && t < 1))
+            return false;
+        const Q3 n{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z,
+                   e1.x * e2.y - e1.y * e2.x};
+        const Q across = dot(r, n);
+        gap = across * across / dot(n, n);
+        return true;
+    };
+    for (float size : {1.0f, 1e30f, 1e-30f, 3e4f}) {
+        std::size_t checked = 0, fails = 0;
+        for (int t = 0; t < 20000; ++t) {
+            const float centre = size * 7.0f;
+            const Vector3 a = randomVector(rng, centre, size), b = randomVector(rng, centre, size);
+            // c and d on either side of the middle of ab, one float step or
+            // so off the line.
+            const Vector3 m{0.5f * a.x + 0.5f * b.x, 0.5f * a.y + 0.5f * b.y,
+                            0.5f * a.z + 0.5f * b.z};
+            const Vector3 w = randomVector(rng, 0.0f, size), off = randomVector(rng, 0.0f, size * 1e-6f);
+            const Vector3 c{m.x + w.x + off.x, m.y + w.y + off.y, m.z + w.z + off.z};
+            const Vector3 d{m.x - w.x + off.x, m.y - w.y + off.y, m.z - w.z + off.z};
+            Q gap2;
+            if (!realGap(a, b, c, d, gap2))
+                continue;
+            ++checked;
+            const Q bound = segmentGapAbove(a, b, c, d);
+            fails += bound < 0 || bound * bound < gap2;
+        }
+        EXPECT_GT(checked, 10000u) << "size " << size;
+        EXPECT_EQ(fails, 0u) << "size " << size;
+    }
+    // A segment that is a point, and two segments that cross.
+    const Vector3 o{1, 1, 1}, x{3, 1, 1}, y{2, 0, 1}, z{2, 2, 1};
+    EXPECT_GE((long double)segmentGapAbove(o, o, y, z), 1.0L);
+    EXPECT_LT(segmentGapAbove(o, o, y, z), 1.0 + 1e-12);
+    EXPECT_LT(segmentGapAbove(o, x, y, z), 1e-12);
+    EXPECT_GE(segmentGapAbove(o, x, y, z), 0.0);
+}
+
 } // namespace
