@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
+#include "geometry/edge_neighbours.h"
 #include "geometry/fill_later_vector.h"
 #include "query/morton.h"
 #include "surface/distance_bounds.h"
@@ -43,12 +46,30 @@ struct CornerPoints {
     Point3d p[3];
 };
 
+// B's edge neighbours, built the first time a piece asks for them: most
+// runs settle every piece on single triangles and never do.
+class LazyNeighbours {
+public:
+    explicit LazyNeighbours(const Mesh& mesh) : mesh_(mesh) {}
+    const EdgeNeighbours& get()
+    {
+        std::call_once(once_, [&] { built_ = std::make_unique<EdgeNeighbours>(mesh_); });
+        return *built_;
+    }
+
+private:
+    const Mesh& mesh_;
+    std::once_flag once_;
+    std::unique_ptr<EdgeNeighbours> built_;
+};
+
 struct Context {
     const Mesh& a;
     const Mesh& b;
     NearestSurfaceSearch& toB;
     double diameterB;   // triangleDiameterBound of B
     double pointError;  // barycentricPointError of A
+    LazyNeighbours& neighboursOfB;
 };
 
 CornerPoints cornerPoints(const Mesh& a, const Piece& piece)
@@ -99,6 +120,60 @@ double cornerMaximum(const Context& c, const CornerPoints& corners, std::uint32_
     return m;
 }
 
+// Not below the supremum of d(x, B) over the piece, from face f of B and a
+// face g that shares an edge with it: the bound that settles a piece
+// straddling that edge where the two faces lie nearly in one plane (a
+// coarse and a fine triangulation of one flat region), which no single
+// face can settle until the piece is about as small as the error bound.
+//
+// With f = (a, b, c) and g = (a, b, d) (g's corners matched to f's edge ab
+// by position), let K be the convex hull of f and g, and tau the distance
+// between the segments ab and cd, reached at m on ab and m' on cd. Every
+// point w of cd is within tau of f or g: between c and m', w = (1 - r) c +
+// r m' is r |m' - m| <= tau from (1 - r) c + r m, a point of f; likewise
+// between m' and d with g. Every point y of K is (1 - s) u + s w for some u
+// on ab and w on cd, and for the point z of f (or g) within tau of w,
+// (1 - s) u + s z lies in the same face, within s tau of y. So for x in the
+// piece, d(x, B) <= d(x, K) + tau; d(x, K) is convex, so at most its
+// largest value at a corner, and at a corner x_k, d(x_k, K) <= min(d(x_k,
+// f), d(x_k, g)). Where the two faces make a convex planar quadrilateral the
+// segments cross and tau = 0. The roundings: distanceAbove and pointError
+// as for one face, segmentGapAbove for tau.
+double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f)
+{
+    const Face& face = c.b.faces[f];
+    double toF[3];
+    for (int k = 0; k < 3; ++k)
+        toF[k] = pointTriangleDistanceSquared(corners.p[k], c.b.corner(face, 0),
+                                              c.b.corner(face, 1), c.b.corner(face, 2));
+    // The corner farthest from f: a neighbour not nearer to it than f
+    // leaves the largest value where f alone has it.
+    const int worst = int(std::max_element(toF, toF + 3) - toF);
+    double least = HUGE_VAL;
+    for (int edge = 0; edge < 3; ++edge) {
+        const Vector3 &a = c.b.corner(face, edge), &b = c.b.corner(face, (edge + 1) % 3),
+                      &apex = c.b.corner(face, (edge + 2) % 3);
+        c.neighboursOfB.get().forEachAcross(f, edge, [&](std::uint32_t g, int third) {
+            const Face& other = c.b.faces[g];
+            auto toG = [&](int k) {
+                return pointTriangleDistanceSquared(corners.p[k], c.b.corner(other, 0),
+                                                    c.b.corner(other, 1), c.b.corner(other, 2));
+            };
+            double largest = std::min(toF[worst], toG(worst));
+            if (!(largest < toF[worst]))
+                return;
+            for (int k = 0; k < 3; ++k)
+                if (k != worst && toF[k] > largest)
+                    largest = std::max(largest, std::min(toF[k], toG(k)));
+            const double gap = segmentGapAbove(a, b, apex, c.b.corner(other, third));
+            least = std::min(least, addUp(addUp(distanceAbove(std::sqrt(largest), c.diameterB),
+                                                c.pointError),
+                                          gap));
+        });
+    }
+    return least;
+}
+
 // `used` receives the triangle the bound came from (kNoHint for the
 // Lipschitz bound).
 // `keep`: a bound above it splits the piece whatever its value, so the
@@ -121,12 +196,13 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
 
     double best = HUGE_VAL;  // the least max_k D(p_k, t) so far
     double bound = HUGE_VAL;
+    std::uint32_t bestFace = kNoHint;
     auto bounded = [&] {
         return addUp(distanceAbove(std::sqrt(best), c.diameterB), c.pointError);
     };
     if (piece.hint != kNoHint) {
         best = cornerMaximum(c, corners, piece.hint, HUGE_VAL);
-        bound = bounded(), used = piece.hint;
+        bound = bounded(), used = bestFace = piece.hint;
         if (!(bound > lower))
             return std::min(lipschitz, bound);
     }
@@ -159,7 +235,7 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
             if (!(m < best))
                 continue;
             best = m;
-            bound = bounded(), used = f;
+            bound = bounded(), used = bestFace = f;
             if (!(bound > lower))
                 return true;
         }
@@ -180,7 +256,16 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
     }
     if (!(bound < lipschitz))
         used = kNoHint;
-    return std::min(lipschitz, bound);
+    const double single = std::min(lipschitz, bound);
+    // A piece about to be split may yet be kept on the best face and a
+    // neighbour. Not when a corner's own distance already rules that out:
+    // the pair's bound is at least the largest of them.
+    if (single > lower && single > keep && bestFace != kNoHint) {
+        const double nearest = std::max({piece.d[0], piece.d[1], piece.d[2]});
+        if (addUp(distanceAbove(nearest, c.diameterB), c.pointError) <= keep)
+            return std::min(single, pairUpper(c, corners, bestFace));
+    }
+    return single;
 }
 
 // Not above the real d(x, B) for a real point x of A within pointError of
@@ -453,7 +538,13 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
         return result;
     }
     const double largestA = largestCoordinate(a), largestB = largestCoordinate(b);
-    const Context c{a, b, toB, triangleDiameterBound(largestB), barycentricPointError(largestA)};
+    LazyNeighbours neighboursOfB(b);
+    const Context c{a,
+                    b,
+                    toB,
+                    triangleDiameterBound(largestB),
+                    barycentricPointError(largestA),
+                    neighboursOfB};
     toB.prepareFacesWithin();
 
     // The unreferenced vertices are points of A on their own: each is

@@ -14,6 +14,11 @@
 //   the largest distance from its corners to t (the distance to one triangle
 //   is convex, so over a piece it is largest at a corner), and never more
 //   than the Lipschitz bound min_k (d(c_k, B) + the longest side from c_k);
+// - a piece about to be split may still be kept on two faces of B that
+//   share an edge: the largest over its corners of the nearer of the two
+//   distances, plus the distance between the shared edge and the segment
+//   joining the far corners (0 where the two make a flat convex
+//   quadrilateral), bounds it too;
 // - a piece whose upper bound is not above L is dropped; one within L + E is
 //   kept as it is; the others are split, level by level.
 // Before any piece, whole groups of A's faces are dropped on the distance of
