@@ -1,4 +1,5 @@
-// The faces that share an edge with a face, corners matched by position:
+// The faces that share an edge or a corner with a face, corners matched by
+// position:
 // the vertices of a seam, or of a triangle soup written face by face, are
 // separate records at one point, and the faces on either side of such an
 // edge still meet along it.
@@ -41,6 +42,18 @@ public:
             if (reaches)
                 visit(g, third);
         }
+    }
+
+    // The position of a vertex: vertices at one point share it.
+    std::uint32_t positionOf(std::uint32_t vertex) const { return point_[vertex]; }
+    // The faces with a corner at `position`, each once, in face order.
+    const std::uint32_t* facesAtBegin(std::uint32_t position) const
+    {
+        return faces_.data() + start_[position];
+    }
+    const std::uint32_t* facesAtEnd(std::uint32_t position) const
+    {
+        return faces_.data() + start_[position + 1];
     }
 
 private:
