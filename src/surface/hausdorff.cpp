@@ -13,6 +13,7 @@
 #include "geometry/fill_later_vector.h"
 #include "query/morton.h"
 #include "surface/distance_bounds.h"
+#include "surface/fan_gap.h"
 
 namespace {
 
@@ -174,6 +175,48 @@ double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f)
     return least;
 }
 
+// Not below the supremum of d(x, B) over the piece, from the star of one
+// corner of face f of B (every face with a corner at that point): the bound
+// that settles a piece around a vertex of B where B is flat, which pairs of
+// faces cannot. With S the star and K its convex hull, d(x, B) <= d(x, K)
+// + tau for tau = fanGapAbove, and d(x, K) is convex, at most its largest
+// value at a corner, where it is at most the least distance to a face of
+// S. Only the corner of f nearest the piece is tried; HUGE_VAL when its star
+// is not one fanGapAbove can bound.
+double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, double keep)
+{
+    const Face& face = c.b.faces[f];
+    const Point3d centre{(corners.p[0].x + corners.p[1].x + corners.p[2].x) / 3,
+                         (corners.p[0].y + corners.p[1].y + corners.p[2].y) / 3,
+                         (corners.p[0].z + corners.p[1].z + corners.p[2].z) / 3};
+    int nearest = 0;
+    double least = HUGE_VAL;
+    for (int k = 0; k < 3; ++k) {
+        const double d2 = distanceSquaredOf(centre, toPoint3d(c.b.corner(face, k)));
+        if (d2 < least)
+            least = d2, nearest = k;
+    }
+    const EdgeNeighbours& neighbours = c.neighboursOfB.get();
+    const std::uint32_t position = neighbours.positionOf(face.vertices[std::size_t(nearest)]);
+    const double gap = fanGapAbove(c.b, neighbours, position);
+    if (!(gap <= keep))
+        return HUGE_VAL;
+    double largest = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        double toStar = HUGE_VAL;
+        for (const std::uint32_t* g = neighbours.facesAtBegin(position);
+             g != neighbours.facesAtEnd(position) && toStar > largest; ++g) {
+            const Face& other = c.b.faces[*g];
+            toStar = std::min(toStar, pointTriangleDistanceSquared(corners.p[k],
+                                                                   c.b.corner(other, 0),
+                                                                   c.b.corner(other, 1),
+                                                                   c.b.corner(other, 2)));
+        }
+        largest = std::max(largest, toStar);
+    }
+    return addUp(addUp(distanceAbove(std::sqrt(largest), c.diameterB), c.pointError), gap);
+}
+
 // `used` receives the triangle the bound came from (kNoHint for the
 // Lipschitz bound).
 // `keep`: a bound above it splits the piece whatever its value, so the
@@ -258,12 +301,14 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
         used = kNoHint;
     const double single = std::min(lipschitz, bound);
     // A piece about to be split may yet be kept on the best face and a
-    // neighbour. Not when a corner's own distance already rules that out:
+    // neighbour, or on the star of one of its corners. Not when a corner's own distance already rules that out:
     // the pair's bound is at least the largest of them.
     if (single > lower && single > keep && bestFace != kNoHint) {
         const double nearest = std::max({piece.d[0], piece.d[1], piece.d[2]});
-        if (addUp(distanceAbove(nearest, c.diameterB), c.pointError) <= keep)
-            return std::min(single, pairUpper(c, corners, bestFace));
+        if (addUp(distanceAbove(nearest, c.diameterB), c.pointError) <= keep) {
+            const double pair = std::min(single, pairUpper(c, corners, bestFace));
+            return pair <= keep ? pair : std::min(pair, fanUpper(c, corners, bestFace, keep));
+        }
     }
     return single;
 }
