@@ -104,6 +104,20 @@ private:
     std::filesystem::path path_;
 };
 
+// The same faces with every corner a vertex record of its own, as a
+// triangle soup is written (no bounding box).
+inline Mesh soupOf(const Mesh& mesh)
+{
+    Mesh soup;
+    for (const Face& face : mesh.faces) {
+        const std::uint32_t base = std::uint32_t(soup.vertices.size());
+        for (std::uint32_t v : face.vertices)
+            soup.vertices.push_back(mesh.vertices[v]);
+        soup.faces.push_back({{base, base + 1, base + 2}, face.normal});
+    }
+    return soup;
+}
+
 inline std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "surface/triangle_cases.h"
+#include "helpers.h"
 
 namespace {
 
@@ -175,14 +176,7 @@ TEST(FanGap, StarsItCannotBoundAreRefused)
     repeated.faces.push_back(face(0, 0, 1));
     EXPECT_EQ(gapOf(repeated), HUGE_VAL);
     // The same convex star, but written as a soup: still one star.
-    const Mesh whole = star(centre, hexagon(1.0f));
-    Mesh soup;
-    for (const Face& f : whole.faces) {
-        const std::uint32_t base = std::uint32_t(soup.vertices.size());
-        for (std::uint32_t v : f.vertices)
-            soup.vertices.push_back(whole.vertices[v]);
-        soup.faces.push_back(face(base, base + 1, base + 2));
-    }
+    const Mesh soup = test::soupOf(star(centre, hexagon(1.0f)));
     EXPECT_LT(gapOf(soup), 1e-12);
 }
 

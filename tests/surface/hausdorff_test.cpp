@@ -18,6 +18,7 @@
 #include "surface/surface_comparison.h"
 #include "surface/surface_distance.h"
 #include "surface/triangle_cases.h"
+#include "helpers.h"
 
 namespace {
 
@@ -182,20 +183,6 @@ TEST(Hausdorff, IdenticalMeshesGiveZeroToTheErrorBound)
     EXPECT_LE(i.upper, 1e-4);
 }
 
-// The same faces with every corner a vertex record of its own, as a
-// triangle soup is written.
-Mesh soupOf(const Mesh& mesh)
-{
-    Mesh soup;
-    for (const Face& f : mesh.faces) {
-        const std::uint32_t base = std::uint32_t(soup.vertices.size());
-        for (std::uint32_t v : f.vertices)
-            soup.vertices.push_back(mesh.vertices[v]);
-        soup.faces.push_back(face(base, base + 1, base + 2));
-    }
-    return withBox(soup);
-}
-
 // Coplanar but triangulated differently: a piece of A that straddles an
 // edge of B is within the error bound of neither face until it is about
 // that small, but within it of the two together, whose union is convex,
@@ -214,7 +201,7 @@ TEST(Hausdorff, CoplanarTriangulationsGiveZeroToTheErrorBound)
         EXPECT_GT(i.upper, 0.0);
         EXPECT_LE(i.upper, 1e-4);
         EXPECT_LT(i.pieces, 2500u);
-        const HausdorffInterval soup = interval(*from, soupOf(*to), 1e-4);
+        const HausdorffInterval soup = interval(*from, withBox(test::soupOf(*to)), 1e-4);
         EXPECT_EQ(soup.upper, i.upper);
         EXPECT_EQ(soup.pieces, i.pieces);
     }
@@ -330,22 +317,28 @@ double bruteForce(const Mesh& a, const Mesh& b, double step)
     return largest;
 }
 
+// Both directions of a and b: the brute force lies in the interval, up to
+// its step, and the interval is within the error bound.
+void expectBruteForceInside(const Mesh& a, const Mesh& b, double error, double step, int t)
+{
+    for (int direction = 0; direction < 2; ++direction) {
+        const Mesh& from = direction ? b : a;
+        const Mesh& to = direction ? a : b;
+        const HausdorffInterval i = interval(from, to, error);
+        const double brute = bruteForce(from, to, step);
+        EXPECT_LE(brute, i.upper) << t << " " << direction;
+        EXPECT_GE(brute, i.lower - step * 1.01) << t << " " << direction;
+        EXPECT_LE(i.upper - i.lower, error) << t << " " << direction;
+        EXPECT_LE(i.lower, i.witnessDistance) << t << " " << direction;
+    }
+}
+
 TEST(Hausdorff, AgreesWithBruteForceSubdivisionOfRandomMeshes)
 {
     std::mt19937 rng(11);
     for (int t = 0; t < 8; ++t) {
         const Mesh a = randomMesh(rng, 6 + t, 0.0f), b = randomMesh(rng, 12 + 2 * t, 0.05f);
-        const double error = 4e-3, step = 4e-3;
-        for (int direction = 0; direction < 2; ++direction) {
-            const Mesh& from = direction ? b : a;
-            const Mesh& to = direction ? a : b;
-            const HausdorffInterval i = interval(from, to, error);
-            const double brute = bruteForce(from, to, step);
-            EXPECT_LE(brute, i.upper) << t << " " << direction;
-            EXPECT_GE(brute, i.lower - step * 1.01) << t << " " << direction;
-            EXPECT_LE(i.upper - i.lower, error);
-            EXPECT_LE(i.lower, i.witnessDistance);
-        }
+        expectBruteForceInside(a, b, 4e-3, 4e-3, t);
     }
 }
 
@@ -391,16 +384,7 @@ TEST(Hausdorff, BumpyGridsAgreeWithBruteForceSubdivision)
                 v.z = height * bump(rng);
             *mesh = withBox(*mesh);
         }
-        const double error = 2e-3, step = 4e-3;
-        for (int direction = 0; direction < 2; ++direction) {
-            const Mesh& from = direction ? b : a;
-            const Mesh& to = direction ? a : b;
-            const HausdorffInterval i = interval(from, to, error);
-            const double brute = bruteForce(from, to, step);
-            EXPECT_LE(brute, i.upper) << t << " " << direction;
-            EXPECT_GE(brute, i.lower - step * 1.01) << t << " " << direction;
-            EXPECT_LE(i.upper - i.lower, error);
-        }
+        expectBruteForceInside(a, b, 2e-3, 4e-3, t);
     }
 }
 
