@@ -182,7 +182,9 @@ double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f)
 // + tau for tau = fanGapAbove, and d(x, K) is convex, at most its largest
 // value at a corner, where it is at most the least distance to a face of
 // S. Only the corner of f nearest the piece is tried; HUGE_VAL when its star
-// is not one fanGapAbove can bound.
+// is not one fanGapAbove can bound, or its tau alone is above `keep`. The
+// roundings: distanceAbove and pointError as for one face, fanGapAbove's
+// own for tau.
 double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, double keep)
 {
     const Face& face = c.b.faces[f];
@@ -301,8 +303,9 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
         used = kNoHint;
     const double single = std::min(lipschitz, bound);
     // A piece about to be split may yet be kept on the best face and a
-    // neighbour, or on the star of one of its corners. Not when a corner's own distance already rules that out:
-    // the pair's bound is at least the largest of them.
+    // neighbour, or on the star of one of that face's corners. Not when the
+    // corners' own distances already rule that out: either bound is at
+    // least the largest of them.
     if (single > lower && single > keep && bestFace != kNoHint) {
         const double nearest = std::max({piece.d[0], piece.d[1], piece.d[2]});
         if (addUp(distanceAbove(nearest, c.diameterB), c.pointError) <= keep) {
