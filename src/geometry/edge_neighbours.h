@@ -44,6 +44,8 @@ public:
         }
     }
 
+    // How many positions there are: they are numbered from 0.
+    std::uint32_t positionCount() const { return std::uint32_t(start_.size() - 1); }
     // The position of a vertex: vertices at one point share it.
     std::uint32_t positionOf(std::uint32_t vertex) const { return point_[vertex]; }
     // The faces with a corner at `position`, each once, in face order.

@@ -1,6 +1,7 @@
 #include "surface/hausdorff.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -47,21 +48,42 @@ struct CornerPoints {
     Point3d p[3];
 };
 
-// B's edge neighbours, built the first time a piece asks for them: most
-// runs settle every piece on single triangles and never do.
+// B's edge neighbours, built the first time a piece asks for them (most
+// runs settle every piece on single faces and never do), and the fan gap of
+// each of its points, computed the first time it is needed. Two threads may
+// compute the same gap at once; they store the same value.
 class LazyNeighbours {
 public:
     explicit LazyNeighbours(const Mesh& mesh) : mesh_(mesh) {}
     const EdgeNeighbours& get()
     {
-        std::call_once(once_, [&] { built_ = std::make_unique<EdgeNeighbours>(mesh_); });
+        std::call_once(once_, [&] {
+            built_ = std::make_unique<EdgeNeighbours>(mesh_);
+            const std::uint32_t positions = built_->positionCount();
+            fanGaps_ = std::make_unique<std::atomic<double>[]>(positions);
+            for (std::uint32_t p = 0; p < positions; ++p)
+                fanGaps_[p].store(kNotYet, std::memory_order_relaxed);
+        });
         return *built_;
+    }
+    // fanGapAbove of `position`.
+    double fanGap(std::uint32_t position)
+    {
+        const EdgeNeighbours& neighbours = get();
+        double gap = fanGaps_[position].load(std::memory_order_relaxed);
+        if (gap == kNotYet) {
+            gap = fanGapAbove(mesh_, neighbours, position);
+            fanGaps_[position].store(gap, std::memory_order_relaxed);
+        }
+        return gap;
     }
 
 private:
+    static constexpr double kNotYet = -1.0;  // a gap is never negative
     const Mesh& mesh_;
     std::once_flag once_;
     std::unique_ptr<EdgeNeighbours> built_;
+    std::unique_ptr<std::atomic<double>[]> fanGaps_;
 };
 
 struct Context {
@@ -109,15 +131,22 @@ double distanceSquaredOf(const Point3d& x, const Point3d& y)
 //
 // Once a bound is not above `lower` the piece is dropped whatever the rest
 // would give, so the scan stops there.
-// The largest routine value from the piece's corners to face f of B, or
-// nothing above `best` (returned as soon as a corner exceeds it).
-double cornerMaximum(const Context& c, const CornerPoints& corners, std::uint32_t f, double best)
+// The largest routine value from the piece's corners to face f of B when it
+// is at most `best`, else some value above `best` (returned as soon as a
+// corner exceeds it); `first` receives the first corner's value, which it
+// always measures.
+double cornerMaximum(const Context& c, const CornerPoints& corners, std::uint32_t f, double best,
+                     double& first)
 {
     const Face& face = c.b.faces[f];
     const Vector3 &ta = c.b.corner(face, 0), &tb = c.b.corner(face, 1), &tc = c.b.corner(face, 2);
     double m = 0.0;
-    for (int k = 0; k < 3 && m < best; ++k)
-        m = std::max(m, pointTriangleDistanceSquared(corners.p[k], ta, tb, tc));
+    for (int k = 0; k < 3 && !(m > best); ++k) {
+        const double d = pointTriangleDistanceSquared(corners.p[k], ta, tb, tc);
+        if (k == 0)
+            first = d;
+        m = std::max(m, d);
+    }
     return m;
 }
 
@@ -140,7 +169,10 @@ double cornerMaximum(const Context& c, const CornerPoints& corners, std::uint32_
 // f), d(x_k, g)). Where the two faces make a convex planar quadrilateral the
 // segments cross and tau = 0. The roundings: distanceAbove and pointError
 // as for one face, segmentGapAbove for tau.
-double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f)
+// Pairs whose bound cannot come within `keep` are skipped: a pair's bound is
+// at least `floor` (what the corners' own distances give) plus its gap.
+double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, double floor,
+                 double keep)
 {
     const Face& face = c.b.faces[f];
     double toF[3];
@@ -156,6 +188,9 @@ double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f)
                       &apex = c.b.corner(face, (edge + 2) % 3);
         c.neighboursOfB.get().forEachAcross(f, edge, [&](std::uint32_t g, int third) {
             const Face& other = c.b.faces[g];
+            const double gap = segmentGapAbove(a, b, apex, c.b.corner(other, third));
+            if (!(addUp(floor, gap) <= keep))
+                return;
             auto toG = [&](int k) {
                 return pointTriangleDistanceSquared(corners.p[k], c.b.corner(other, 0),
                                                     c.b.corner(other, 1), c.b.corner(other, 2));
@@ -166,7 +201,6 @@ double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f)
             for (int k = 0; k < 3; ++k)
                 if (k != worst && toF[k] > largest)
                     largest = std::max(largest, std::min(toF[k], toG(k)));
-            const double gap = segmentGapAbove(a, b, apex, c.b.corner(other, third));
             least = std::min(least, addUp(addUp(distanceAbove(std::sqrt(largest), c.diameterB),
                                                 c.pointError),
                                           gap));
@@ -182,10 +216,12 @@ double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f)
 // + tau for tau = fanGapAbove, and d(x, K) is convex, at most its largest
 // value at a corner, where it is at most the least distance to a face of
 // S. Only the corner of f nearest the piece is tried; HUGE_VAL when its star
-// is not one fanGapAbove can bound, or its tau alone is above `keep`. The
+// is not one fanGapAbove can bound, or when `floor` (as for pairUpper) and
+// tau already come to more than `keep`. The
 // roundings: distanceAbove and pointError as for one face, fanGapAbove's
 // own for tau.
-double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, double keep)
+double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, double floor,
+                double keep)
 {
     const Face& face = c.b.faces[f];
     const Point3d centre{(corners.p[0].x + corners.p[1].x + corners.p[2].x) / 3,
@@ -200,8 +236,8 @@ double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, 
     }
     const EdgeNeighbours& neighbours = c.neighboursOfB.get();
     const std::uint32_t position = neighbours.positionOf(face.vertices[std::size_t(nearest)]);
-    const double gap = fanGapAbove(c.b, neighbours, position);
-    if (!(gap <= keep))
+    const double gap = c.neighboursOfB.fanGap(position);
+    if (!(addUp(floor, gap) <= keep))
         return HUGE_VAL;
     double largest = 0.0;
     for (int k = 0; k < 3; ++k) {
@@ -241,20 +277,31 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
 
     double best = HUGE_VAL;  // the least max_k D(p_k, t) so far
     double bound = HUGE_VAL;
-    std::uint32_t bestFace = kNoHint;
     auto bounded = [&] {
         return addUp(distanceAbove(std::sqrt(best), c.diameterB), c.pointError);
     };
+    double unused;
     if (piece.hint != kNoHint) {
-        best = cornerMaximum(c, corners, piece.hint, HUGE_VAL);
-        bound = bounded(), used = bestFace = piece.hint;
+        best = cornerMaximum(c, corners, piece.hint, HUGE_VAL, unused);
+        bound = bounded(), used = piece.hint;
         if (!(bound > lower))
             return std::min(lipschitz, bound);
     }
+    // The face the pair and star bounds start from: of the faces the last
+    // scan measured within `keep` of the first corner, the one with the
+    // least largest corner value (the lower number on a tie). They reach
+    // here only after a scan of radius `keep`, and every search hands such a
+    // scan each face within its radius (the index perhaps others, the
+    // exhaustive loop all): so the choice does not depend on which search
+    // ran. Its value is never below `best`, which covers more faces, so
+    // measuring each face up to it also gives `best` what it needs.
+    std::uint32_t pairFace = kNoHint;
+    double pairValue = HUGE_VAL;
     // Scans the faces within `radius` of the first corner, the one whose
     // centroid is nearest the piece's first (it usually settles the piece
     // at once); true once the bound is not above `lower`.
     auto scan = [&](double radius) {
+        pairFace = kNoHint, pairValue = HUGE_VAL;
         c.toB.facesWithin(corners.p[0], radius, candidates);
         if (candidates.size() > 1) {
             const Point3d centre{(corners.p[0].x + corners.p[1].x + corners.p[2].x) / 3,
@@ -276,11 +323,15 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
             std::swap(candidates[0], candidates[nearest]);
         }
         for (std::uint32_t f : candidates) {
-            const double m = cornerMaximum(c, corners, f, best);
+            double first = HUGE_VAL;
+            const double m = cornerMaximum(c, corners, f, pairValue, first);
+            if ((m < pairValue || (m == pairValue && f < pairFace)) &&
+                distanceAbove(std::sqrt(first), c.diameterB) <= keep)
+                pairValue = m, pairFace = f;
             if (!(m < best))
                 continue;
             best = m;
-            bound = bounded(), used = bestFace = f;
+            bound = bounded(), used = f;
             if (!(bound > lower))
                 return true;
         }
@@ -302,15 +353,17 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
     if (!(bound < lipschitz))
         used = kNoHint;
     const double single = std::min(lipschitz, bound);
-    // A piece about to be split may yet be kept on the best face and a
-    // neighbour, or on the star of one of that face's corners. Not when the
-    // corners' own distances already rule that out: either bound is at
-    // least the largest of them.
-    if (single > lower && single > keep && bestFace != kNoHint) {
+    // A piece about to be split may yet be kept on a face and a neighbour,
+    // or on the star of one of that face's corners. Not when the corners'
+    // own distances already rule that out: either bound is at least the
+    // largest of them.
+    if (single > lower && single > keep) {
         const double nearest = std::max({piece.d[0], piece.d[1], piece.d[2]});
-        if (addUp(distanceAbove(nearest, c.diameterB), c.pointError) <= keep) {
-            const double pair = std::min(single, pairUpper(c, corners, bestFace));
-            return pair <= keep ? pair : std::min(pair, fanUpper(c, corners, bestFace, keep));
+        const double floor = addUp(distanceAbove(nearest, c.diameterB), c.pointError);
+        if (floor <= keep && pairFace != kNoHint) {
+            const double pair = std::min(single, pairUpper(c, corners, pairFace, floor, keep));
+            return pair <= keep ? pair
+                                : std::min(pair, fanUpper(c, corners, pairFace, floor, keep));
         }
     }
     return single;

@@ -418,6 +418,34 @@ TEST(Hausdorff, FacesDroppedInGroupsNeverHideAHigherSpike)
     }
 }
 
+// The index only narrows the faces each bound looks at; the exhaustive
+// search hands every face to every bound. Both give the same interval and
+// the same work, also where the bounds over two faces or a star decide
+// what is kept (flat and bumpy grids, whose faces tie at equal distances).
+TEST(Hausdorff, SameResultWithAndWithoutTheIndex)
+{
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<float> bump(-1.0f, 1.0f);
+    Mesh bumpyA = grid(0, 9), bumpyB = grid(0, 7);
+    for (Mesh* mesh : {&bumpyA, &bumpyB}) {
+        for (Vector3& v : mesh->vertices)
+            v.z = 2e-3f * bump(rng);
+        *mesh = withBox(*mesh);
+    }
+    const Mesh flatA = grid(0.25f, 7), flatB = grid(0.25f, 3);
+    for (const auto& [a, b] : {std::pair{&flatA, &flatB}, std::pair{&flatB, &flatA},
+                               std::pair<const Mesh*, const Mesh*>{&bumpyA, &bumpyB},
+                               std::pair<const Mesh*, const Mesh*>{&bumpyB, &bumpyA}}) {
+        NearestSurfaceSearch indexed(*b, SearchMode::automatic), exhaustive(*b, SearchMode::exhaustive);
+        const HausdorffInterval i = certifiedHausdorff(*a, indexed, 1e-4);
+        const HausdorffInterval e = certifiedHausdorff(*a, exhaustive, 1e-4);
+        EXPECT_EQ(i.lower, e.lower);
+        EXPECT_EQ(i.upper, e.upper);
+        EXPECT_EQ(i.pieces, e.pieces);
+        EXPECT_EQ(i.points, e.points);
+    }
+}
+
 // The interval, its witness and its work do not depend on the thread count.
 // On random meshes, and along a ridge, whose levels split thousands of
 // pieces at once (their children are formed in parallel).
