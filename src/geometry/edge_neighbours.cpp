@@ -48,7 +48,7 @@ EdgeNeighbours::EdgeNeighbours(const Mesh& mesh) : mesh_(mesh)
         forEachPosition(face, [&](std::uint32_t p) { ++start_[p + 1]; });
     std::partial_sum(start_.begin(), start_.end(), start_.begin());
     faces_.resize(start_.back());
-    std::vector<std::uint32_t> next(start_.begin(), start_.end() - 1);
+    std::vector<std::size_t> next(start_.begin(), start_.end() - 1);
     for (std::uint32_t f = 0; f < std::uint32_t(mesh.faceCount()); ++f)
         forEachPosition(mesh.faces[f], [&](std::uint32_t p) { faces_[next[p]++] = f; });
 }

@@ -25,7 +25,7 @@ public:
         const Face& face = mesh_.faces[f];
         const std::uint32_t from = point_[face.vertices[std::size_t(k)]];
         const std::uint32_t to = point_[face.vertices[std::size_t(k + 1) % 3]];
-        for (std::uint32_t at = start_[from]; at < start_[from + 1]; ++at) {
+        for (std::size_t at = start_[from]; at < start_[from + 1]; ++at) {
             const std::uint32_t g = faces_[at];
             if (g == f)
                 continue;
@@ -63,6 +63,8 @@ private:
     // The position of each vertex: vertices at one point share a number.
     std::vector<std::uint32_t> point_;
     // The faces with a corner at position p, each once:
-    // faces_[start_[p], start_[p + 1]).
-    std::vector<std::uint32_t> start_, faces_;
+    // faces_[start_[p], start_[p + 1]) (three entries a face: offsets can
+    // pass 2^32 where face numbers cannot).
+    std::vector<std::size_t> start_;
+    std::vector<std::uint32_t> faces_;
 };
