@@ -18,7 +18,9 @@
 //   share an edge: the largest over its corners of the nearer of the two
 //   distances, plus the distance between the shared edge and the segment
 //   joining the far corners (0 where the two make a flat convex
-//   quadrilateral), bounds it too;
+//   quadrilateral), bounds it too; so does the star of one of a face's
+//   corners (every face there), with the spread of its corners about a
+//   plane added, when it is a convex fan (fan_gap.h);
 // - a piece whose upper bound is not above L is dropped; one within L + E is
 //   kept as it is; the others are split, level by level.
 // Before any piece, whole groups of A's faces are dropped on the distance of
@@ -27,7 +29,8 @@
 // Every rounding is covered (distance_bounds.h): the upper bound is not below
 // the real supremum and the lower bound not above the real distance at a
 // real point of A near the witness. The pieces, their order and every
-// reduction are the same at any thread count, so is the result.
+// reduction are the same at any thread count and with or without B's
+// index, so is the result.
 #pragma once
 
 #include <cstddef>
