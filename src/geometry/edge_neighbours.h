@@ -1,8 +1,7 @@
 // The faces that share an edge or a corner with a face, corners matched by
-// position:
-// the vertices of a seam, or of a triangle soup written face by face, are
-// separate records at one point, and the faces on either side of such an
-// edge still meet along it.
+// position: the vertices of a seam, or of a triangle soup written face by
+// face, are separate records at one point, and the faces on either side of
+// such an edge still meet along it.
 #pragma once
 
 #include <array>

@@ -122,8 +122,9 @@ double distanceBelow(const Point3d& p, const Vector3& a, const Vector3& b, const
     return bound > 0.0 ? bound : 0.0;
 }
 
-// The error of barycentricPoint (u and v need not be dyadic), per coordinate j, with |a_j|, |b_j|, |c_j|
-// <= m, so |b_j - a_j|, |c_j - a_j| <= 2 m: the two differences round
+// The error of barycentricPoint (u and v need not be dyadic), per
+// coordinate j, with |a_j|, |b_j|, |c_j| <= m, so |b_j - a_j|, |c_j - a_j|
+// <= 2 m: the two differences round
 // relatively (ud), the products u e_1, v e_2 too (or by 2^-1075 if they
 // underflow), their sum by ud of at most 2.02 m, the last sum by ud of at
 // most 3.03 m: |x~_j - x_j| <= 2 ud m (u + v)(1.01) + 2.02 ud m + 3.03 ud m

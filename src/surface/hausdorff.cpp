@@ -113,6 +113,22 @@ double distanceSquaredOf(const Point3d& x, const Point3d& y)
     return dx * dx + dy * dy + dz * dz;
 }
 
+// The mean of a piece's corner points.
+Point3d centreOf(const CornerPoints& corners)
+{
+    return {(corners.p[0].x + corners.p[1].x + corners.p[2].x) / 3,
+            (corners.p[0].y + corners.p[1].y + corners.p[2].y) / 3,
+            (corners.p[0].z + corners.p[1].z + corners.p[2].z) / 3};
+}
+
+// The routine's value from p to face f of B.
+double toFaceOfB(const Context& c, const Point3d& p, std::uint32_t f)
+{
+    const Face& face = c.b.faces[f];
+    return pointTriangleDistanceSquared(p, c.b.corner(face, 0), c.b.corner(face, 1),
+                                        c.b.corner(face, 2));
+}
+
 
 // Not below the supremum of d(x, B) over the real piece, whose corners are
 // within e = pointError of the computed p_k.
@@ -138,11 +154,9 @@ double distanceSquaredOf(const Point3d& x, const Point3d& y)
 double cornerMaximum(const Context& c, const CornerPoints& corners, std::uint32_t f, double best,
                      double& first)
 {
-    const Face& face = c.b.faces[f];
-    const Vector3 &ta = c.b.corner(face, 0), &tb = c.b.corner(face, 1), &tc = c.b.corner(face, 2);
     double m = 0.0;
     for (int k = 0; k < 3 && !(m > best); ++k) {
-        const double d = pointTriangleDistanceSquared(corners.p[k], ta, tb, tc);
+        const double d = toFaceOfB(c, corners.p[k], f);
         if (k == 0)
             first = d;
         m = std::max(m, d);
@@ -177,24 +191,20 @@ double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f,
     const Face& face = c.b.faces[f];
     double toF[3];
     for (int k = 0; k < 3; ++k)
-        toF[k] = pointTriangleDistanceSquared(corners.p[k], c.b.corner(face, 0),
-                                              c.b.corner(face, 1), c.b.corner(face, 2));
+        toF[k] = toFaceOfB(c, corners.p[k], f);
     // The corner farthest from f: a neighbour not nearer to it than f
     // leaves the largest value where f alone has it.
     const int worst = int(std::max_element(toF, toF + 3) - toF);
+    const EdgeNeighbours& neighbours = c.neighboursOfB.get();
     double least = HUGE_VAL;
     for (int edge = 0; edge < 3; ++edge) {
         const Vector3 &a = c.b.corner(face, edge), &b = c.b.corner(face, (edge + 1) % 3),
                       &apex = c.b.corner(face, (edge + 2) % 3);
-        c.neighboursOfB.get().forEachAcross(f, edge, [&](std::uint32_t g, int third) {
-            const Face& other = c.b.faces[g];
-            const double gap = segmentGapAbove(a, b, apex, c.b.corner(other, third));
+        neighbours.forEachAcross(f, edge, [&](std::uint32_t g, int third) {
+            const double gap = segmentGapAbove(a, b, apex, c.b.corner(c.b.faces[g], third));
             if (!(addUp(floor, gap) <= keep))
                 return;
-            auto toG = [&](int k) {
-                return pointTriangleDistanceSquared(corners.p[k], c.b.corner(other, 0),
-                                                    c.b.corner(other, 1), c.b.corner(other, 2));
-            };
+            auto toG = [&](int k) { return toFaceOfB(c, corners.p[k], g); };
             double largest = std::min(toF[worst], toG(worst));
             if (!(largest < toF[worst]))
                 return;
@@ -217,16 +227,13 @@ double pairUpper(const Context& c, const CornerPoints& corners, std::uint32_t f,
 // value at a corner, where it is at most the least distance to a face of
 // S. Only the corner of f nearest the piece is tried; HUGE_VAL when its star
 // is not one fanGapAbove can bound, or when `floor` (as for pairUpper) and
-// tau already come to more than `keep`. The
-// roundings: distanceAbove and pointError as for one face, fanGapAbove's
-// own for tau.
+// tau already come to more than `keep`. The roundings: distanceAbove and
+// pointError as for one face, fanGapAbove's own for tau.
 double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, double floor,
                 double keep)
 {
     const Face& face = c.b.faces[f];
-    const Point3d centre{(corners.p[0].x + corners.p[1].x + corners.p[2].x) / 3,
-                         (corners.p[0].y + corners.p[1].y + corners.p[2].y) / 3,
-                         (corners.p[0].z + corners.p[1].z + corners.p[2].z) / 3};
+    const Point3d centre = centreOf(corners);
     int nearest = 0;
     double least = HUGE_VAL;
     for (int k = 0; k < 3; ++k) {
@@ -243,13 +250,8 @@ double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, 
     for (int k = 0; k < 3; ++k) {
         double toStar = HUGE_VAL;
         for (const std::uint32_t* g = neighbours.facesAtBegin(position);
-             g != neighbours.facesAtEnd(position) && toStar > largest; ++g) {
-            const Face& other = c.b.faces[*g];
-            toStar = std::min(toStar, pointTriangleDistanceSquared(corners.p[k],
-                                                                   c.b.corner(other, 0),
-                                                                   c.b.corner(other, 1),
-                                                                   c.b.corner(other, 2)));
-        }
+             g != neighbours.facesAtEnd(position) && toStar > largest; ++g)
+            toStar = std::min(toStar, toFaceOfB(c, corners.p[k], *g));
         largest = std::max(largest, toStar);
     }
     return addUp(addUp(distanceAbove(std::sqrt(largest), c.diameterB), c.pointError), gap);
@@ -304,9 +306,7 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
         pairFace = kNoHint, pairValue = HUGE_VAL;
         c.toB.facesWithin(corners.p[0], radius, candidates);
         if (candidates.size() > 1) {
-            const Point3d centre{(corners.p[0].x + corners.p[1].x + corners.p[2].x) / 3,
-                                 (corners.p[0].y + corners.p[1].y + corners.p[2].y) / 3,
-                                 (corners.p[0].z + corners.p[1].z + corners.p[2].z) / 3};
+            const Point3d centre = centreOf(corners);
             std::size_t nearest = 0;
             double least = HUGE_VAL;
             for (std::size_t i = 0; i < candidates.size(); ++i) {

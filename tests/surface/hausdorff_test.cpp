@@ -369,21 +369,25 @@ TEST(Hausdorff, ATentIsNotTakenForAFlatStar)
     EXPECT_LE(i.upper - i.lower, 1e-3);
 }
 
+// grid(0, n) with every height drawn from [-height, height].
+Mesh bumpyGrid(int n, float height, std::mt19937& rng)
+{
+    std::uniform_real_distribution<float> bump(-1.0f, 1.0f);
+    Mesh mesh = grid(0, n);
+    for (Vector3& v : mesh.vertices)
+        v.z = height * bump(rng);
+    return withBox(mesh);
+}
+
 // Bumpy grids, whose faces meet along edges: the bounds over two faces
 // across an edge are taken wherever they keep a piece, with the distance
 // between the edge and the far corners as their margin.
 TEST(Hausdorff, BumpyGridsAgreeWithBruteForceSubdivision)
 {
     std::mt19937 rng(19);
-    std::uniform_real_distribution<float> bump(-1.0f, 1.0f);
     for (int t = 0; t < 4; ++t) {
-        Mesh a = grid(0, 4 + t), b = grid(0, 3 + t);
         const float height = t < 2 ? 2e-3f : 2e-2f;
-        for (Mesh* mesh : {&a, &b}) {
-            for (Vector3& v : mesh->vertices)
-                v.z = height * bump(rng);
-            *mesh = withBox(*mesh);
-        }
+        const Mesh a = bumpyGrid(4 + t, height, rng), b = bumpyGrid(3 + t, height, rng);
         expectBruteForceInside(a, b, 2e-3, 4e-3, t);
     }
 }
@@ -425,13 +429,7 @@ TEST(Hausdorff, FacesDroppedInGroupsNeverHideAHigherSpike)
 TEST(Hausdorff, SameResultWithAndWithoutTheIndex)
 {
     std::mt19937 rng(31);
-    std::uniform_real_distribution<float> bump(-1.0f, 1.0f);
-    Mesh bumpyA = grid(0, 9), bumpyB = grid(0, 7);
-    for (Mesh* mesh : {&bumpyA, &bumpyB}) {
-        for (Vector3& v : mesh->vertices)
-            v.z = 2e-3f * bump(rng);
-        *mesh = withBox(*mesh);
-    }
+    const Mesh bumpyA = bumpyGrid(9, 2e-3f, rng), bumpyB = bumpyGrid(7, 2e-3f, rng);
     const Mesh flatA = grid(0.25f, 7), flatB = grid(0.25f, 3);
     for (const auto& [a, b] : {std::pair{&flatA, &flatB}, std::pair{&flatB, &flatA},
                                std::pair<const Mesh*, const Mesh*>{&bumpyA, &bumpyB},
