@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include <omp.h>
+
 #include "query/partition.h"
 #include "query/select.h"
 #include "surface/index/indexed_search.h"
@@ -31,7 +33,8 @@ public:
         // [-m, m]^3, 2 sqrt(3) m; 4 m rounds to no less.
         index_.diameter = 4.0 * double(largest) * index_.scale;
         const std::ptrdiff_t faces = std::ptrdiff_t(count_);
-#pragma omp parallel for schedule(static)
+        // Shared, not firstprivate: a task would copy the mesh.
+#pragma omp taskloop grainsize(kItemGrain) shared(mesh)
         for (std::ptrdiff_t f = 0; f < faces; ++f) {
             const Face& face = mesh.faces[std::size_t(f)];
             Item& item = items_[std::size_t(f)];
@@ -50,15 +53,14 @@ public:
     }
 
     // The median splits permute the items alone, independent ranges as
-    // tasks; then the leaves are filled in parallel and last the nodes are
-    // assembled from the leaves' boxes. The result is that of one
+    // tasks; then the leaves are filled by a task loop and last the nodes
+    // are assembled from the leaves' boxes. The result is that of one
     // depth-first recursion whatever the number of threads.
     void build()
     {
         scratch_.resize(count_);
         bins_.reset(new std::uint8_t[count_]);
-#pragma omp parallel
-#pragma omp single
+#pragma omp taskgroup
         partition(0, count_);
         FillLaterVector<Item>().swap(scratch_);
         bins_.reset();
@@ -68,7 +70,7 @@ public:
         index_.leaves.resize(leaves);
         index_.faces.resize(std::size_t(leaves) * kLanes);
         leafBoxes_.reset(new Box[leaves]);
-#pragma omp parallel for schedule(static)
+#pragma omp taskloop grainsize(kLeafGrain)
         for (std::ptrdiff_t l = 0; l < std::ptrdiff_t(leaves); ++l) {
             std::uint32_t first = std::uint32_t(l) * kLanes;
             makeLeaf({first, std::min(first + kLanes, count_)}, index_.leaves[std::size_t(l)],
@@ -81,6 +83,8 @@ public:
 
 private:
     using Range = query::ItemRange;
+    // Faces and leaves per task of the loops over them.
+    static constexpr std::ptrdiff_t kItemGrain = 8192, kLeafGrain = 512;
     struct Box {
         float lo[3], hi[3];
     };
@@ -249,7 +253,17 @@ bool indexableMesh(const Mesh& mesh)
 SurfaceIndex buildSurfaceIndex(const Mesh& mesh, const SurfaceKernels& kernels)
 {
     SurfaceIndex index;
-    Builder(mesh, kernels, index).build();
+    // The build is made of tasks: inside a parallel region they join the
+    // region's other work (a caller may prepare something else beside it);
+    // outside one, a region of its own runs them.
+    auto build = [&] { Builder(mesh, kernels, index).build(); };
+    if (omp_in_parallel()) {
+        build();
+    } else {
+#pragma omp parallel
+#pragma omp single
+        build();
+    }
     return index;
 }
 

@@ -113,6 +113,8 @@ struct SurfaceKernels;
 // Builds the index over mesh.faces (indexableMesh must hold), its prisms
 // filled by `kernels` (kernels.h; the first form takes the CPU's best set).
 // The bytes do not depend on the kernel set or the number of OpenMP threads.
+// Its work is OpenMP tasks: called inside a parallel region, they share that
+// region's threads with the caller's other tasks.
 SurfaceIndex buildSurfaceIndex(const Mesh& mesh);
 SurfaceIndex buildSurfaceIndex(const Mesh& mesh, const SurfaceKernels& kernels);
 

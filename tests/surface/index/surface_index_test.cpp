@@ -239,7 +239,9 @@ TEST(SurfaceKernels, Avx2MatchesPortableBitForBit)
 }
 
 // The build splits and fills in parallel; the index must not depend on how
-// many threads did it. Large enough for the splits to become tasks.
+// many threads did it, nor on whether it ran inside a parallel region beside
+// other tasks (as the Hausdorff bound builds it) or in one of its own. Large
+// enough for the splits to become tasks.
 TEST(SurfaceIndexBuild, SameBytesAtAnyThreadCount)
 {
     std::mt19937 rng(19);
@@ -247,15 +249,31 @@ TEST(SurfaceIndexBuild, SameBytesAtAnyThreadCount)
     ASSERT_GT(to.faces.size(), 50000u);
     si::SurfaceIndex one;
     withThreads(1, [&] { one = si::buildSurfaceIndex(to); });
-    for (int threads : {2, 3}) {
-        si::SurfaceIndex many;
-        withThreads(threads, [&] { many = si::buildSurfaceIndex(to); });
-        ASSERT_EQ(one.nodes.size(), many.nodes.size());
-        ASSERT_EQ(one.leaves.size(), many.leaves.size());
+    auto expectSame = [&](const si::SurfaceIndex& many, const char* how, int threads) {
+        ASSERT_EQ(one.nodes.size(), many.nodes.size()) << how << threads;
+        ASSERT_EQ(one.leaves.size(), many.leaves.size()) << how << threads;
         EXPECT_EQ(std::memcmp(one.nodes.data(), many.nodes.data(),
-                              one.nodes.size() * sizeof(si::SurfaceNode)), 0) << threads;
+                              one.nodes.size() * sizeof(si::SurfaceNode)), 0) << how << threads;
         EXPECT_EQ(std::memcmp(one.leaves.data(), many.leaves.data(),
-                              one.leaves.size() * sizeof(si::SurfaceLeaf)), 0) << threads;
+                              one.leaves.size() * sizeof(si::SurfaceLeaf)), 0) << how << threads;
+        EXPECT_EQ(one.faces, many.faces) << how << threads;
+    };
+    for (int threads : {2, 3}) {
+        si::SurfaceIndex alone, beside;
+        withThreads(threads, [&] {
+            alone = si::buildSurfaceIndex(to);
+            std::vector<std::uint32_t> busy(1 << 20);
+#pragma omp parallel
+#pragma omp single
+            {
+#pragma omp task shared(busy)
+                for (std::size_t i = 0; i < busy.size(); ++i)
+                    busy[i] = std::uint32_t(i * i);
+                beside = si::buildSurfaceIndex(to);
+            }
+        });
+        expectSame(alone, "alone, threads: ", threads);
+        expectSame(beside, "beside a task, threads: ", threads);
     }
 }
 
