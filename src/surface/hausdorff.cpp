@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include <omp.h>
+
 #include "geometry/edge_neighbours.h"
 #include "geometry/fill_later_vector.h"
 #include "query/morton.h"
@@ -522,6 +524,34 @@ void buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order, std::ui
     g.leafReach = (l.leafReach * l.leaves + r.leafReach * r.leaves) / g.leaves;
 }
 
+// A's faces in Morton order and their groups, groups[0] holding them all.
+struct FaceHierarchy {
+    std::vector<std::uint32_t> order;
+    FaceGroups groups;
+};
+
+// Runs its tasks in the enclosing parallel region, or in one of its own.
+FaceHierarchy groupFaces(const Mesh& a)
+{
+    FaceHierarchy h;
+    if (a.faces.empty())
+        return h;
+    h.order = faceMortonOrder(a);
+    std::map<std::uint32_t, std::uint32_t> counts;
+    h.groups.resize(groupCount(std::uint32_t(h.order.size()), counts));
+    auto build = [&] {
+        buildGroups(a, h.order, 0, std::uint32_t(h.order.size()), h.groups, 0, counts);
+    };
+    if (omp_in_parallel()) {
+        build();
+    } else {
+#pragma omp parallel
+#pragma omp single
+        build();
+    }
+    return h;
+}
+
 // Settles whole groups of A's faces by one vertex each before any piece is
 // formed: when the maximum is far above most distances (unaligned meshes),
 // most of A is dropped after a few thousand measurements instead of one per
@@ -540,18 +570,15 @@ void buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order, std::ui
 // vertex raises the lower bound and keeps its distance for the pieces.
 // Level by level, so the order of every batch and bound, and the result,
 // are the same at any thread count.
-std::size_t cullFaces(const Context& c, std::vector<double>& vertexDistance, double& lower,
-                      Point3d& witness, double& upper, std::vector<std::uint32_t>& survivors)
+std::size_t cullFaces(const Context& c, const FaceHierarchy& hierarchy,
+                      std::vector<double>& vertexDistance, double& lower, Point3d& witness,
+                      double& upper, std::vector<std::uint32_t>& survivors)
 {
     const Mesh& a = c.a;
     if (a.faces.empty())
         return 0;
-    const std::vector<std::uint32_t> order = faceMortonOrder(a);
-    std::map<std::uint32_t, std::uint32_t> counts;
-    FaceGroups groups(groupCount(std::uint32_t(order.size()), counts));
-#pragma omp parallel
-#pragma omp single
-    buildGroups(a, order, 0, std::uint32_t(order.size()), groups, 0, counts);
+    const std::vector<std::uint32_t>& order = hierarchy.order;
+    const FaceGroups& groups = hierarchy.groups;
 
     // A group is first tried with its parent's representative (measured
     // already, so free), and gets its own only when that leaves it open.
@@ -646,7 +673,21 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
                     triangleDiameterBound(largestB),
                     barycentricPointError(largestA),
                     neighboursOfB};
-    toB.prepareFacesWithin();
+    // A's groups are formed while B's index is built, when it is: on two
+    // threads neither keeps both busy alone (fresh memory, short serial
+    // steps).
+    FaceHierarchy hierarchy;
+    if (toB.indexed()) {
+        hierarchy = groupFaces(a);
+    } else {
+#pragma omp parallel
+#pragma omp single
+        {
+#pragma omp task shared(hierarchy, a)
+            hierarchy = groupFaces(a);
+            toB.prepareFacesWithin();
+        }
+    }
 
     // The unreferenced vertices are points of A on their own: each is
     // measured, and its distance is its own upper bound (a vertex is exact,
@@ -672,7 +713,7 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             upper = std::max(upper, distanceAbove(vertexDistance[i], c.diameterB));
     }
     std::vector<std::uint32_t> survivors;
-    result.points += cullFaces(c, vertexDistance, lower, witness, upper, survivors);
+    result.points += cullFaces(c, hierarchy, vertexDistance, lower, witness, upper, survivors);
 
     // The first level's pieces are the survivors' faces, formed where they
     // are bounded: most are settled at once, so only those kept or split
