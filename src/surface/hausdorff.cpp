@@ -95,6 +95,9 @@ struct Context {
     double diameterB;   // triangleDiameterBound of B
     double pointError;  // barycentricPointError of A
     LazyNeighbours& neighboursOfB;
+    // The search's distance of each vertex of A, when the caller has them;
+    // else null.
+    const std::vector<double>* vertexDistances;
 };
 
 CornerPoints cornerPoints(const Mesh& a, const Piece& piece)
@@ -411,7 +414,8 @@ constexpr double kUnknown = -1.0;
 // Measures the vertices of `which` not measured yet, in one batch, and
 // raises the lower bound to the largest (the first in `which` order among
 // equals, so the witness does not depend on threads). Returns how many were
-// measured.
+// measured. Distances the caller gave are taken as they are, in the same
+// order: they are the search's own, so nothing else changes.
 std::size_t measureVertices(const Context& c, const std::vector<std::uint32_t>& which,
                             std::vector<double>& vertexDistance, double& lower,
                             Point3d& witness)
@@ -427,7 +431,13 @@ std::size_t measureVertices(const Context& c, const std::vector<std::uint32_t>& 
     if (fresh.empty())
         return 0;
     std::vector<double> d;
-    c.toB.distances(points, d);
+    if (c.vertexDistances) {
+        d.resize(fresh.size());
+        for (std::size_t k = 0; k < fresh.size(); ++k)
+            d[k] = (*c.vertexDistances)[fresh[k]];
+    } else {
+        c.toB.distances(points, d);
+    }
     for (std::size_t k = 0; k < fresh.size(); ++k) {
         vertexDistance[fresh[k]] = d[k];
         if (d[k] > lower)
@@ -654,7 +664,8 @@ double smallestHausdorffError(const Mesh& a, const Mesh& b)
     return smallestErrorFor(largestCoordinate(a), largestCoordinate(b));
 }
 
-HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, double maxError)
+HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, double maxError,
+                                     const std::vector<double>* vertexDistances)
 {
     HausdorffInterval result;
     const Mesh& b = toB.target();
@@ -672,7 +683,10 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
                     toB,
                     triangleDiameterBound(largestB),
                     barycentricPointError(largestA),
-                    neighboursOfB};
+                    neighboursOfB,
+                    vertexDistances && vertexDistances->size() == a.vertexCount()
+                        ? vertexDistances
+                        : nullptr};
     // A's groups are formed while B's index is built, when it is: on two
     // threads neither keeps both busy alone (fresh memory, short serial
     // steps).

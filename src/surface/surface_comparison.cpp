@@ -105,8 +105,11 @@ SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceS
     if (options.hausdorffError > 0.0) {
         SurfaceComparison::Certified certified;
         certified.maxError = options.hausdorffError;
-        certified.aToB = certifiedHausdorff(a, searchB, options.hausdorffError);
-        certified.bToA = certifiedHausdorff(b, searchA, options.hausdorffError);
+        // The vertex distances of both directions are in hand already.
+        certified.aToB = certifiedHausdorff(a, searchB, options.hausdorffError,
+                                            &comparison.aToB.vertexDistances);
+        certified.bToA = certifiedHausdorff(b, searchA, options.hausdorffError,
+                                            &comparison.bToA.vertexDistances);
         certified.lower = std::max(certified.aToB.lower, certified.bToA.lower);
         certified.upper = std::max(certified.aToB.upper, certified.bToA.upper);
         comparison.certified = certified;

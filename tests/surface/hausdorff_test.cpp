@@ -426,21 +426,35 @@ TEST(Hausdorff, FacesDroppedInGroupsNeverHideAHigherSpike)
 // search hands every face to every bound. Both give the same interval and
 // the same work, also where the bounds over two faces or a star decide
 // what is kept (flat and bumpy grids, whose faces tie at equal distances).
-TEST(Hausdorff, SameResultWithAndWithoutTheIndex)
+// So do the vertex distances when the caller hands them in (a random pair
+// with a vertex on no face among them), and a list of the wrong length is
+// not read.
+TEST(Hausdorff, SameResultWithAndWithoutTheIndexOrTheVertexDistances)
 {
     std::mt19937 rng(31);
     const Mesh bumpyA = bumpyGrid(9, 2e-3f, rng), bumpyB = bumpyGrid(7, 2e-3f, rng);
     const Mesh flatA = grid(0.25f, 7), flatB = grid(0.25f, 3);
-    for (const auto& [a, b] : {std::pair{&flatA, &flatB}, std::pair{&flatB, &flatA},
-                               std::pair<const Mesh*, const Mesh*>{&bumpyA, &bumpyB},
-                               std::pair<const Mesh*, const Mesh*>{&bumpyB, &bumpyA}}) {
+    const Mesh randomA = randomMesh(rng, 200, 0.0f), randomB = randomMesh(rng, 300, 0.1f);
+    using Pair = std::pair<const Mesh*, const Mesh*>;
+    for (const auto& [a, b] : {Pair{&flatA, &flatB}, Pair{&flatB, &flatA}, Pair{&bumpyA, &bumpyB},
+                               Pair{&bumpyB, &bumpyA}, Pair{&randomA, &randomB}}) {
         NearestSurfaceSearch indexed(*b, SearchMode::automatic), exhaustive(*b, SearchMode::exhaustive);
         const HausdorffInterval i = certifiedHausdorff(*a, indexed, 1e-4);
         const HausdorffInterval e = certifiedHausdorff(*a, exhaustive, 1e-4);
-        EXPECT_EQ(i.lower, e.lower);
-        EXPECT_EQ(i.upper, e.upper);
-        EXPECT_EQ(i.pieces, e.pieces);
-        EXPECT_EQ(i.points, e.points);
+        std::vector<double> vertexDistances, tooShort{0.0};
+        NearestSurfaceSearch(*b).distances(vertexPoints(*a), vertexDistances);
+        NearestSurfaceSearch given(*b), wrong(*b);
+        const HausdorffInterval g = certifiedHausdorff(*a, given, 1e-4, &vertexDistances);
+        const HausdorffInterval w = certifiedHausdorff(*a, wrong, 1e-4, &tooShort);
+        for (const HausdorffInterval* other : {&e, &g, &w}) {
+            EXPECT_EQ(i.lower, other->lower);
+            EXPECT_EQ(i.upper, other->upper);
+            EXPECT_EQ(i.pieces, other->pieces);
+            EXPECT_EQ(i.points, other->points);
+            EXPECT_EQ(i.witness.x, other->witness.x);
+            EXPECT_EQ(i.witness.y, other->witness.y);
+            EXPECT_EQ(i.witness.z, other->witness.z);
+        }
     }
 }
 
