@@ -30,10 +30,13 @@ bool inSearchDomain(const SurfaceIndex& index, const Point3d& p)
 
 void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
                              const std::vector<Point3d>& points, std::vector<double>& out,
-                             const SurfaceKernels& kernels, const std::vector<std::uint32_t>* given)
+                             const SurfaceKernels& kernels, const std::vector<std::uint32_t>* given,
+                             std::vector<std::uint32_t>* faces)
 {
     // Every slot is written below, by the index or by the exhaustive loop.
     out.resize(points.size());
+    if (faces)
+        faces->resize(points.size());
     const std::ptrdiff_t total = std::ptrdiff_t(points.size());
     const bool parallel = total >= 65536;
     std::ptrdiff_t outsideCount = 0;
@@ -72,7 +75,8 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
 #pragma omp parallel for schedule(dynamic, 4)
     for (std::ptrdiff_t k = 0; k < far; ++k) {
         const std::uint32_t i = outside[std::size_t(k)];
-        out[i] = std::sqrt(nearestSurfaceDistanceSquared(points[i], mesh));
+        out[i] = std::sqrt(
+            nearestSurfaceDistanceSquared(points[i], mesh, faces ? &(*faces)[i] : nullptr));
         countAnsweredQueries(1);
     }
     const std::vector<std::uint32_t>& searched = !given ? order : outsideCount > 0 ? inside : *given;
@@ -94,6 +98,9 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
         kernels.searchPacket(index, packet, worker.stack);
         for (int q = 0; q < packet.count; ++q)
             out[queries[q]] = std::sqrt(packet.best[q]);
+        if (faces)
+            for (int q = 0; q < packet.count; ++q)
+                (*faces)[queries[q]] = packet.bestFace[q];
     };
     forEachPacket(searched, std::size_t(kMaxPacket), makeWorker, search);
 }
@@ -154,21 +161,23 @@ NearestSurfaceSearch::NearestSurfaceSearch(const Mesh& target, SearchMode mode)
 {
 }
 
-void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::vector<double>& out)
+void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::vector<double>& out,
+                                     std::vector<std::uint32_t>* faces)
 {
-    distancesAlong(points, nullptr, out);
+    distancesAlong(points, nullptr, out, faces);
 }
 
 void NearestSurfaceSearch::distances(const std::vector<Point3d>& points,
                                      const std::vector<std::uint32_t>& order,
                                      std::vector<double>& out)
 {
-    distancesAlong(points, &order, out);
+    distancesAlong(points, &order, out, nullptr);
 }
 
 void NearestSurfaceSearch::distancesAlong(const std::vector<Point3d>& points,
                                           const std::vector<std::uint32_t>* order,
-                                          std::vector<double>& out)
+                                          std::vector<double>& out,
+                                          std::vector<std::uint32_t>* faces)
 {
     // An index built already (prepareFacesWithin) is used for any batch: it
     // gives the same bits, and small batches are many in a refinement.
@@ -177,7 +186,7 @@ void NearestSurfaceSearch::distancesAlong(const std::vector<Point3d>& points,
     if (mode_ == SearchMode::exhaustive ||
         (!index_ && (!indexPaysOff(points.size(), target_.faces.size()) ||
                      !surface_index::indexableMesh(target_)))) {
-        surfaceDistancesExhaustive(points, target_, out);
+        surfaceDistancesExhaustive(points, target_, out, faces);
         return;
     }
     // Built on first use and kept: a reference is compared against many
@@ -186,7 +195,7 @@ void NearestSurfaceSearch::distancesAlong(const std::vector<Point3d>& points,
         index_ = std::make_shared<const surface_index::SurfaceIndex>(
             surface_index::buildSurfaceIndex(target_));
     surface_index::surfaceDistancesIndexed(*index_, target_, points, out,
-                                           surface_index::surfaceKernelsFor(mode_), order);
+                                           surface_index::surfaceKernelsFor(mode_), order, faces);
 }
 
 void NearestSurfaceSearch::prepareFacesWithin()

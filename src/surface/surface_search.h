@@ -22,8 +22,11 @@ public:
                                   SearchMode mode = searchModeFromEnvironment());
 
     // out[i] = the distance from points[i] to the surface of the target
-    // (+infinity when it has no faces), with OpenMP threads.
-    void distances(const std::vector<Point3d>& points, std::vector<double>& out);
+    // (+infinity when it has no faces), with OpenMP threads; faces[i], when
+    // asked for, the lowest-numbered face at that distance (kNoFace when
+    // there is none), the same whichever search runs.
+    void distances(const std::vector<Point3d>& points, std::vector<double>& out,
+                   std::vector<std::uint32_t>* faces = nullptr);
     // The same, the points searched along `order`, a permutation of their
     // indices that keeps neighbours in space together (a caller that knows
     // one saves sorting them); it changes no result.
@@ -47,7 +50,8 @@ public:
 
 private:
     void distancesAlong(const std::vector<Point3d>& points,
-                        const std::vector<std::uint32_t>* order, std::vector<double>& out);
+                        const std::vector<std::uint32_t>* order, std::vector<double>& out,
+                        std::vector<std::uint32_t>* faces);
 
     const Mesh& target_;
     SearchMode mode_;

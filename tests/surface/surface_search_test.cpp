@@ -41,24 +41,48 @@ std::vector<const si::SurfaceKernels*> kernelSets()
     return sets;
 }
 
-// Every search path against the exhaustive reference, at 1 and 2 threads.
+// The nearest faces a search names: the exhaustive loop's, which on a tie
+// (a query over a shared edge or corner, a repeated triangle) is the
+// lowest-numbered.
+void expectFaces(const std::vector<std::uint32_t>& expected,
+                 const std::vector<std::uint32_t>& actual, const std::string& what)
+{
+    ASSERT_EQ(expected.size(), actual.size()) << what;
+    std::size_t wrong = 0, first = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        if (expected[i] != actual[i] && wrong++ == 0)
+            first = i;
+    EXPECT_EQ(wrong, 0u) << what << ": " << wrong << " faces differ, first at query " << first
+                         << ", expected " << expected[first] << ", got " << actual[first];
+}
+
+// Every search path against the exhaustive reference, at 1 and 2 threads:
+// the distances, and the faces when asked for.
 void expectAllPathsExact(const std::vector<Point3d>& queries, const Mesh& to,
                          const std::string& name)
 {
     std::vector<double> expected;
-    withThreads(1, [&] { surfaceDistancesExhaustive(queries, to, expected); });
+    std::vector<std::uint32_t> expectedFaces;
+    withThreads(1, [&] { surfaceDistancesExhaustive(queries, to, expected, &expectedFaces); });
     for (int threads : {1, 2})
         withThreads(threads, [&] {
             const std::string at = name + " at " + std::to_string(threads) + " threads";
             std::vector<double> out;
+            std::vector<std::uint32_t> faces;
             NearestSurfaceSearch(to).distances(queries, out);
             expectBits(expected, out, at + ", default path");
+            NearestSurfaceSearch(to).distances(queries, out, &faces);
+            expectBits(expected, out, at + ", default path with faces");
+            expectFaces(expectedFaces, faces, at + ", default path");
             if (!si::indexableMesh(to))
                 return;
             const si::SurfaceIndex index = si::buildSurfaceIndex(to);
             for (const si::SurfaceKernels* kernels : kernelSets()) {
                 si::surfaceDistancesIndexed(index, to, queries, out, *kernels);
                 expectBits(expected, out, at + ", " + kernels->name);
+                si::surfaceDistancesIndexed(index, to, queries, out, *kernels, nullptr, &faces);
+                expectBits(expected, out, at + ", " + kernels->name + " with faces");
+                expectFaces(expectedFaces, faces, at + ", " + kernels->name);
             }
         });
 }

@@ -24,10 +24,12 @@ bool inSearchDomain(const SurfaceIndex& index, const Point3d& p);
 // for `index` built over `mesh`: queries inside the domain through the index
 // in packets of neighbours along `order` (a permutation of the points'
 // indices; their Morton order when null), the others by the exhaustive loop.
+// faces[i], when asked for, is the face nearestSurfaceDistanceSquared names.
 void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
                              const std::vector<Point3d>& points, std::vector<double>& out,
                              const SurfaceKernels& kernels,
-                             const std::vector<std::uint32_t>* order = nullptr);
+                             const std::vector<std::uint32_t>* order = nullptr,
+                             std::vector<std::uint32_t>* faces = nullptr);
 
 // Appends to `out` the face of every triangle T of `mesh` (the mesh `index`
 // was built over) whose exact distance from p is at most `radius`, and

@@ -96,6 +96,7 @@
 #include "query/packets.h"
 #include "surface/index/surface_index.h"
 #include "surface/point_triangle.h"
+#include "surface/surface_distance.h"
 
 namespace surface_index {
 
@@ -116,6 +117,8 @@ struct SurfacePacket {
     // The leaf that seeded each query (already searched for it; -1 for none)
     // and the leaf of its best triangle (meaningful once best is finite).
     std::int32_t seedLeaf[kMaxPacket], bestLeaf[kMaxPacket];
+    // out: the lowest-numbered face at the least D (kNoFace before any).
+    std::uint32_t bestFace[kMaxPacket];
     int count;
 };
 
@@ -167,6 +170,7 @@ inline void setQuery(SurfacePacket& packet, int q, const Point3d& p, double scal
     packet.slack[q] = diameter * 0x1p-49 + e + 0x1p-300;
     packet.best[q] = HUGE_VAL;
     packet.seedLeaf[q] = packet.bestLeaf[q] = -1;
+    packet.bestFace[q] = kNoFace;
     updateLimits(packet, q, scale);
 }
 
@@ -208,7 +212,7 @@ struct SurfaceKernels {
     unsigned (*packetBounds)(const SurfaceLeaf& leaf, const SurfacePacket& packet, int first,
                              int last);
     // Fills packet.best with nearestSurfaceDistanceSquared of each query
-    // (slots set with setQuery).
+    // (slots set with setQuery), and packet.bestFace with its face.
     void (*searchPacket)(const SurfaceIndex& index, SurfacePacket& packet,
                          std::vector<StackEntry>& stack);
     // The build's prism fill: n, olo, ohi, m and om of every lane of `leaf`

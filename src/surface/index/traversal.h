@@ -21,7 +21,9 @@
 // routine, and a triangle is skipped only when a bound lb2 of its box (or of a
 // box above it, for a box of queries holding this one) exceeds the limits of
 // the query's best at that moment, which by kernels.h implies D(p, T) > best
-// then, so > the final best too.
+// then, so > the final best too. So every triangle whose D equals the final
+// best is measured, and bestFace, which takes the lower face number on a
+// tie, is the exhaustive loop's face (the first such in face order).
 #pragma once
 
 #include <algorithm>
@@ -63,9 +65,10 @@ inline void store(StackEntry& entry, std::int32_t child, float bound)
 // below the other bounds); returns whether its best improved. `leaf` is
 // index.leaves[id].
 template <class K>
-inline bool searchLeaf(const SurfaceLeaf& leaf, std::int32_t id, SurfacePacket& packet, int q,
-                       double scale)
+inline bool searchLeaf(const SurfaceIndex& index, const SurfaceLeaf& leaf, std::int32_t id,
+                       SurfacePacket& packet, int q)
 {
+    const std::uint32_t* faces = &index.faces[std::size_t(id) * kLanes];
     float lb2[kLanes];
     unsigned mask = K::leafBounds(leaf, packet.x[q], packet.y[q], packet.z[q], packet.limit[q],
                                   packet.reach[q], lb2);
@@ -79,9 +82,12 @@ inline bool searchLeaf(const SurfaceLeaf& leaf, std::int32_t id, SurfacePacket& 
         const double d = pointTriangleDistanceSquared(packet.p[q], c[0], c[1], c[2]);
         if (d < packet.best[q]) {
             packet.best[q] = d;
-            updateLimits(packet, q, scale);
+            updateLimits(packet, q, index.scale);
             packet.bestLeaf[q] = id;
+            packet.bestFace[q] = faces[j];
             improved = true;
+        } else if (d == packet.best[q] && faces[j] < packet.bestFace[q]) {
+            packet.bestFace[q] = faces[j];
         }
         mask &= ~(1u << j);
         // Lanes the new limits exclude.
@@ -101,7 +107,7 @@ template <class K>
 inline void seed(const SurfaceIndex& index, SurfacePacket& packet, int q, std::int32_t leaf)
 {
     packet.seedLeaf[q] = leaf;
-    searchLeaf<K>(index.leaves[std::size_t(leaf)], leaf, packet, q, index.scale);
+    searchLeaf<K>(index, index.leaves[std::size_t(leaf)], leaf, packet, q);
 }
 
 // Seeds query q with the leaf reached from the root through the child whose
@@ -165,7 +171,6 @@ void traverse(const SurfaceIndex& index, SurfacePacket& packet, const QueryBox& 
         return limit;
     };
     float maxLimit = largestLimit();
-    const double scale = index.scale;
 
     // The stack is used through a pointer and a count, grown before a node
     // could overflow it.
@@ -215,7 +220,7 @@ void traverse(const SurfaceIndex& index, SurfacePacket& packet, const QueryBox& 
         for (; todo; todo &= todo - 1) {
             const int q = __builtin_ctz(todo);
             if (id != packet.seedLeaf[q])
-                improved |= searchLeaf<K>(leaf, id, packet, q, scale);
+                improved |= searchLeaf<K>(index, leaf, id, packet, q);
         }
         if (improved)
             maxLimit = largestLimit();
