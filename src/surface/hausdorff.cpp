@@ -17,6 +17,7 @@
 #include "query/morton.h"
 #include "surface/distance_bounds.h"
 #include "surface/fan_gap.h"
+#include "surface/surface_distance.h"
 
 namespace {
 
@@ -24,7 +25,8 @@ namespace {
 // margins leave meaningful, and their barycentric coordinates, multiples of
 // 2^-40, and every midpoint of two of them stay exact in double.
 constexpr std::uint32_t kMaxDepth = 40;
-constexpr std::uint32_t kNoHint = 0xffffffffu;
+// No triangle of B to try first (the search's own "no face").
+constexpr std::uint32_t kNoHint = kNoFace;
 
 // A piece of face `face` of A: the triangle of its three corners, given by
 // barycentric weights (u, v) of the face's second and third corners.
@@ -95,9 +97,10 @@ struct Context {
     double diameterB;   // triangleDiameterBound of B
     double pointError;  // barycentricPointError of A
     LazyNeighbours& neighboursOfB;
-    // The search's distance of each vertex of A, when the caller has them;
-    // else null.
+    // The search's distance and face of each vertex of A, when the caller
+    // has them; else null.
     const std::vector<double>* vertexDistances;
+    const std::vector<std::uint32_t>* vertexFaces;
 };
 
 CornerPoints cornerPoints(const Mesh& a, const Piece& piece)
@@ -262,6 +265,33 @@ double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, 
     return addUp(addUp(distanceAbove(std::sqrt(largest), c.diameterB), c.pointError), gap);
 }
 
+// Whether face f of B could bring the corners of a piece other than its
+// first within `threshold`: not when one of them is farther than that from
+// f's box. Only a choice of work (a face of B nearest one corner of a large
+// piece of A seldom settles it); nothing is bounded by it.
+bool mayReach(const Context& c, const CornerPoints& corners, std::uint32_t f, double threshold)
+{
+    const Face& face = c.b.faces[f];
+    double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (int k = 0; k < 3; ++k) {
+        const Vector3& v = c.b.corner(face, k);
+        const double x[3] = {v.x, v.y, v.z};
+        for (int i = 0; i < 3; ++i)
+            lo[i] = std::min(lo[i], x[i]), hi[i] = std::max(hi[i], x[i]);
+    }
+    for (int k = 1; k < 3; ++k) {
+        const double p[3] = {corners.p[k].x, corners.p[k].y, corners.p[k].z};
+        double gap2 = 0.0;
+        for (int i = 0; i < 3; ++i) {
+            const double gap = std::max({lo[i] - p[i], p[i] - hi[i], 0.0});
+            gap2 += gap * gap;
+        }
+        if (gap2 > threshold * threshold)
+            return false;
+    }
+    return true;
+}
+
 // `used` receives the triangle the bound came from (kNoHint for the
 // Lipschitz bound).
 // `keep`: a bound above it splits the piece whatever its value, so the
@@ -288,7 +318,8 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
         return addUp(distanceAbove(std::sqrt(best), c.diameterB), c.pointError);
     };
     double unused;
-    if (piece.hint != kNoHint) {
+    if (piece.hint != kNoHint &&
+        (piece.depth > 0 || mayReach(c, corners, piece.hint, std::max(lower, keep)))) {
         best = cornerMaximum(c, corners, piece.hint, HUGE_VAL, unused);
         bound = bounded(), used = piece.hint;
         if (!(bound > lower))
@@ -411,15 +442,24 @@ Piece child(const Piece& parent, std::uint32_t hint, const double (&u)[3], const
 // Vertex distances not measured yet.
 constexpr double kUnknown = -1.0;
 
+// What the search gave for each vertex of A: its distance to B (kUnknown
+// until measured) and the face of B it came from, the first hint of the
+// pieces at that corner.
+struct VertexMeasures {
+    explicit VertexMeasures(std::size_t n) : distance(n, kUnknown), face(n, kNoHint) {}
+    std::vector<double> distance;
+    std::vector<std::uint32_t> face;
+};
+
 // Measures the vertices of `which` not measured yet, in one batch, and
 // raises the lower bound to the largest (the first in `which` order among
 // equals, so the witness does not depend on threads). Returns how many were
 // measured. Distances the caller gave are taken as they are, in the same
 // order: they are the search's own, so nothing else changes.
 std::size_t measureVertices(const Context& c, const std::vector<std::uint32_t>& which,
-                            std::vector<double>& vertexDistance, double& lower,
-                            Point3d& witness)
+                            VertexMeasures& measures, double& lower, Point3d& witness)
 {
+    std::vector<double>& vertexDistance = measures.distance;
     std::vector<std::uint32_t> fresh;
     std::vector<Point3d> points;
     for (std::uint32_t i : which)
@@ -431,15 +471,20 @@ std::size_t measureVertices(const Context& c, const std::vector<std::uint32_t>& 
     if (fresh.empty())
         return 0;
     std::vector<double> d;
+    std::vector<std::uint32_t> faces;
     if (c.vertexDistances) {
         d.resize(fresh.size());
-        for (std::size_t k = 0; k < fresh.size(); ++k)
+        faces.resize(fresh.size());
+        for (std::size_t k = 0; k < fresh.size(); ++k) {
             d[k] = (*c.vertexDistances)[fresh[k]];
+            faces[k] = (*c.vertexFaces)[fresh[k]];
+        }
     } else {
-        c.toB.distances(points, d);
+        c.toB.distances(points, d, &faces);
     }
     for (std::size_t k = 0; k < fresh.size(); ++k) {
         vertexDistance[fresh[k]] = d[k];
+        measures.face[fresh[k]] = faces[k];
         if (d[k] > lower)
             lower = d[k], witness = points[k];
     }
@@ -581,7 +626,7 @@ FaceHierarchy groupFaces(const Mesh& a)
 // Level by level, so the order of every batch and bound, and the result,
 // are the same at any thread count.
 std::size_t cullFaces(const Context& c, const FaceHierarchy& hierarchy,
-                      std::vector<double>& vertexDistance, double& lower, Point3d& witness,
+                      VertexMeasures& measures, double& lower, Point3d& witness,
                       double& upper, std::vector<std::uint32_t>& survivors)
 {
     const Mesh& a = c.a;
@@ -597,7 +642,7 @@ std::size_t cullFaces(const Context& c, const FaceHierarchy& hierarchy,
         std::uint32_t inherited;  // the parent's representative
     };
     auto groupBound = [&](const FaceGroup& g, std::uint32_t representative) {
-        return boxDistanceAbove(vertexDistance[representative], c.diameterB,
+        return boxDistanceAbove(measures.distance[representative], c.diameterB,
                                 toPoint3d(a.vertices[representative]), g.lo, g.hi);
     };
     std::size_t measured = 0;
@@ -623,7 +668,7 @@ std::size_t cullFaces(const Context& c, const FaceHierarchy& hierarchy,
             representatives.push_back(
                 a.faces[order[g.first + (g.last - g.first) / 2]].vertices[0]);
         }
-        measured += measureVertices(c, representatives, vertexDistance, lower, witness);
+        measured += measureVertices(c, representatives, measures, lower, witness);
 
         next.clear();
         for (std::size_t k = 0; k < open.size(); ++k) {
@@ -648,7 +693,7 @@ std::size_t cullFaces(const Context& c, const FaceHierarchy& hierarchy,
     for (std::uint32_t f : survivors)
         for (std::uint32_t v : a.faces[f].vertices)
             corners.push_back(v);
-    return measured + measureVertices(c, corners, vertexDistance, lower, witness);
+    return measured + measureVertices(c, corners, measures, lower, witness);
 }
 
 // smallestHausdorffError from the largest coordinate magnitudes of A and B.
@@ -665,7 +710,8 @@ double smallestHausdorffError(const Mesh& a, const Mesh& b)
 }
 
 HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, double maxError,
-                                     const std::vector<double>* vertexDistances)
+                                     const std::vector<double>* vertexDistances,
+                                     const std::vector<std::uint32_t>* vertexFaces)
 {
     HausdorffInterval result;
     const Mesh& b = toB.target();
@@ -678,15 +724,17 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     }
     const double largestA = largestCoordinate(a), largestB = largestCoordinate(b);
     LazyNeighbours neighboursOfB(b);
+    const bool given = vertexDistances && vertexFaces &&
+                       vertexDistances->size() == a.vertexCount() &&
+                       vertexFaces->size() == a.vertexCount();
     const Context c{a,
                     b,
                     toB,
                     triangleDiameterBound(largestB),
                     barycentricPointError(largestA),
                     neighboursOfB,
-                    vertexDistances && vertexDistances->size() == a.vertexCount()
-                        ? vertexDistances
-                        : nullptr};
+                    given ? vertexDistances : nullptr,
+                    given ? vertexFaces : nullptr};
     // A's groups are formed while B's index is built, when it is: on two
     // threads neither keeps both busy alone (fresh memory, short serial
     // steps).
@@ -706,7 +754,8 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     // The unreferenced vertices are points of A on their own: each is
     // measured, and its distance is its own upper bound (a vertex is exact,
     // so distanceAbove alone covers it).
-    std::vector<double> vertexDistance(a.vertexCount(), kUnknown);
+    VertexMeasures measures(a.vertexCount());
+    const std::vector<double>& vertexDistance = measures.distance;
     double lower = -1.0, upper = 0.0;
     Point3d witness{};
     {
@@ -722,20 +771,22 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
         for (std::uint32_t i = 0; i < a.vertexCount(); ++i)
             if (!referenced[i])
                 lone.push_back(i);
-        result.points += measureVertices(c, lone, vertexDistance, lower, witness);
+        result.points += measureVertices(c, lone, measures, lower, witness);
         for (std::uint32_t i : lone)
             upper = std::max(upper, distanceAbove(vertexDistance[i], c.diameterB));
     }
     std::vector<std::uint32_t> survivors;
-    result.points += cullFaces(c, hierarchy, vertexDistance, lower, witness, upper, survivors);
+    result.points += cullFaces(c, hierarchy, measures, lower, witness, upper, survivors);
 
     // The first level's pieces are the survivors' faces, formed where they
     // are bounded: most are settled at once, so only those kept or split
-    // are ever stored (and none is formed on one thread for all).
+    // are ever stored (and none is formed on one thread for all). A face
+    // first tries the face of B nearest its first corner: where the meshes
+    // nearly coincide it usually settles the face without a radius query.
     auto facePiece = [&](std::uint32_t f) {
         Piece piece{};
         piece.face = f;
-        piece.hint = kNoHint;
+        piece.hint = measures.face[a.faces[f].vertices[0]];
         piece.u[1] = 1.0, piece.v[2] = 1.0;
         for (int k = 0; k < 3; ++k)
             piece.d[k] = vertexDistance[a.faces[f].vertices[std::size_t(k)]];

@@ -34,6 +34,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "geometry/mesh.h"
@@ -54,11 +55,12 @@ struct HausdorffInterval {
 // The interval of h(A, B) with U - L <= maxError (> 0), B searched through
 // `toB` (a search over B). A without vertices gives [0, 0]; B without
 // faces, [+inf, +inf]. A caller that has measured every vertex of A through
-// a search over B already (`vertexDistances`, one per vertex in vertex
-// order, as NearestSurfaceSearch::distances gives them) saves measuring
-// them again; the result is the same either way.
+// a search over B already (`vertexDistances` and `vertexFaces`, one per
+// vertex in vertex order, as NearestSurfaceSearch::distances gives them)
+// saves measuring them again; the result is the same either way.
 HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, double maxError,
-                                     const std::vector<double>* vertexDistances = nullptr);
+                                     const std::vector<double>* vertexDistances = nullptr,
+                                     const std::vector<std::uint32_t>* vertexFaces = nullptr);
 
 // The smallest error bound the rounding of these meshes leaves room for:
 // below it the bounds may never meet. Far below any useful bound (about

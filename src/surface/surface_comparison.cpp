@@ -35,13 +35,14 @@ double unionDiagonal(const SurfaceMeshInfo& a, const SurfaceMeshInfo& b)
 }
 
 // Leaves the area samples in `area` for the figures that need their points
-// (their weights moved into the result unless `keep`).
+// (their weights moved into the result unless `keep`), and the vertices'
+// nearest faces in the result when `faces`.
 SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t samples,
-                         AreaSamples& area, bool keep)
+                         AreaSamples& area, bool keep, bool faces)
 {
     SurfaceDirection direction;
     std::vector<double>& distances = direction.vertexDistances;
-    to.distances(vertexPoints(from), distances);
+    to.distances(vertexPoints(from), distances, faces ? &direction.vertexFaces : nullptr);
     direction.vertices = vertexStatistics(distances);
     direction.unreferenced = countUnreferencedVertices(from);
     direction.meshArea = meshArea(from);
@@ -85,12 +86,13 @@ SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceS
     const bool samplesNeeded = options.reconstruction;
     const bool indexBNeeded = options.reconstruction || options.hausdorffError > 0.0;
     AreaSamples samplesA, samplesB;
-    comparison.aToB = measure(a, searchB, samples, samplesA, samplesNeeded);
+    const bool certify = options.hausdorffError > 0.0;
+    comparison.aToB = measure(a, searchB, samples, samplesA, samplesNeeded, certify);
     if (!samplesNeeded)
         samplesA = AreaSamples{};
     if (!indexBNeeded)
         searchB.release();
-    comparison.bToA = measure(b, searchA, samples, samplesB, samplesNeeded);
+    comparison.bToA = measure(b, searchA, samples, samplesB, samplesNeeded, certify);
     const std::vector<double>& distancesA = comparison.aToB.sampleDistances;
     const std::vector<double>& distancesB = comparison.bToA.sampleDistances;
     comparison.hausdorffLower = std::max(comparison.aToB.max, comparison.bToA.max);
@@ -105,11 +107,13 @@ SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceS
     if (options.hausdorffError > 0.0) {
         SurfaceComparison::Certified certified;
         certified.maxError = options.hausdorffError;
-        // The vertex distances of both directions are in hand already.
+        // The vertices of both directions are measured already.
         certified.aToB = certifiedHausdorff(a, searchB, options.hausdorffError,
-                                            &comparison.aToB.vertexDistances);
+                                            &comparison.aToB.vertexDistances,
+                                            &comparison.aToB.vertexFaces);
         certified.bToA = certifiedHausdorff(b, searchA, options.hausdorffError,
-                                            &comparison.bToA.vertexDistances);
+                                            &comparison.bToA.vertexDistances,
+                                            &comparison.bToA.vertexFaces);
         certified.lower = std::max(certified.aToB.lower, certified.bToA.lower);
         certified.upper = std::max(certified.aToB.upper, certified.bToA.upper);
         comparison.certified = certified;

@@ -36,6 +36,8 @@ struct SurfaceDirection {
     std::vector<double> vertexDistances;
     std::vector<double> sampleDistances;
     std::vector<double> sampleWeights;
+    // Each vertex's nearest face, kept only for the certified interval.
+    std::vector<std::uint32_t> vertexFaces;
 };
 
 struct SurfaceComparison {

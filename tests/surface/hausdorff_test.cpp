@@ -426,9 +426,9 @@ TEST(Hausdorff, FacesDroppedInGroupsNeverHideAHigherSpike)
 // search hands every face to every bound. Both give the same interval and
 // the same work, also where the bounds over two faces or a star decide
 // what is kept (flat and bumpy grids, whose faces tie at equal distances).
-// So do the vertex distances when the caller hands them in (a random pair
-// with a vertex on no face among them), and a list of the wrong length is
-// not read.
+// So do the vertices' distances and faces when the caller hands them in (a
+// random pair with a vertex on no face among them); lists of the wrong
+// length are not read.
 TEST(Hausdorff, SameResultWithAndWithoutTheIndexOrTheVertexDistances)
 {
     std::mt19937 rng(31);
@@ -441,11 +441,13 @@ TEST(Hausdorff, SameResultWithAndWithoutTheIndexOrTheVertexDistances)
         NearestSurfaceSearch indexed(*b, SearchMode::automatic), exhaustive(*b, SearchMode::exhaustive);
         const HausdorffInterval i = certifiedHausdorff(*a, indexed, 1e-4);
         const HausdorffInterval e = certifiedHausdorff(*a, exhaustive, 1e-4);
-        std::vector<double> vertexDistances, tooShort{0.0};
-        NearestSurfaceSearch(*b).distances(vertexPoints(*a), vertexDistances);
+        std::vector<double> vertexDistances;
+        std::vector<std::uint32_t> vertexFaces, tooShort{0};
+        NearestSurfaceSearch(*b).distances(vertexPoints(*a), vertexDistances, &vertexFaces);
         NearestSurfaceSearch given(*b), wrong(*b);
-        const HausdorffInterval g = certifiedHausdorff(*a, given, 1e-4, &vertexDistances);
-        const HausdorffInterval w = certifiedHausdorff(*a, wrong, 1e-4, &tooShort);
+        const HausdorffInterval g =
+            certifiedHausdorff(*a, given, 1e-4, &vertexDistances, &vertexFaces);
+        const HausdorffInterval w = certifiedHausdorff(*a, wrong, 1e-4, &vertexDistances, &tooShort);
         for (const HausdorffInterval* other : {&e, &g, &w}) {
             EXPECT_EQ(i.lower, other->lower);
             EXPECT_EQ(i.upper, other->upper);
