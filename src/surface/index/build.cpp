@@ -32,12 +32,11 @@ public:
         // A triangle's diameter is at most the diagonal of the box
         // [-m, m]^3, 2 sqrt(3) m; 4 m rounds to no less.
         index_.diameter = 4.0 * double(largest) * index_.scale;
-        const std::ptrdiff_t faces = std::ptrdiff_t(count_);
         // Shared, not firstprivate: a task would copy the mesh.
 #pragma omp taskloop grainsize(kItemGrain) shared(mesh)
-        for (std::ptrdiff_t f = 0; f < faces; ++f) {
-            const Face& face = mesh.faces[std::size_t(f)];
-            Item& item = items_[std::size_t(f)];
+        for (std::uint32_t f = 0; f < count_; ++f) {
+            const Face& face = mesh.faces[f];
+            Item& item = items_[f];
             for (int i = 0; i < 3; ++i) {
                 // The box centre of the corners: a split key only.
                 float lo = HUGE_VALF, hi = -HUGE_VALF;
@@ -48,7 +47,7 @@ public:
                 }
                 item.key[i] = float(0.5 * (double(lo) + double(hi)));
             }
-            item.face = std::uint32_t(f);
+            item.face = f;
         }
     }
 
@@ -71,10 +70,10 @@ public:
         index_.faces.resize(std::size_t(leaves) * kLanes);
         leafBoxes_.reset(new Box[leaves]);
 #pragma omp taskloop grainsize(kLeafGrain)
-        for (std::ptrdiff_t l = 0; l < std::ptrdiff_t(leaves); ++l) {
-            std::uint32_t first = std::uint32_t(l) * kLanes;
-            makeLeaf({first, std::min(first + kLanes, count_)}, index_.leaves[std::size_t(l)],
-                     leafBoxes_[std::size_t(l)], &index_.faces[std::size_t(l) * kLanes]);
+        for (std::uint32_t l = 0; l < leaves; ++l) {
+            std::uint32_t first = l * kLanes;
+            makeLeaf({first, std::min(first + kLanes, count_)}, index_.leaves[l], leafBoxes_[l],
+                     &index_.faces[std::size_t(l) * kLanes]);
         }
         index_.nodes.reserve(count_ / 32 + 1);
         Box root;
@@ -84,7 +83,7 @@ public:
 private:
     using Range = query::ItemRange;
     // Faces and leaves per task of the loops over them.
-    static constexpr std::ptrdiff_t kItemGrain = 8192, kLeafGrain = 512;
+    static constexpr std::uint32_t kItemGrain = 8192, kLeafGrain = 512;
     struct Box {
         float lo[3], hi[3];
     };
