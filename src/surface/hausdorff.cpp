@@ -10,11 +10,10 @@
 #include <mutex>
 #include <vector>
 
-#include <omp.h>
-
 #include "geometry/edge_neighbours.h"
 #include "geometry/fill_later_vector.h"
 #include "query/morton.h"
+#include "query/tasks.h"
 #include "surface/distance_bounds.h"
 #include "surface/fan_gap.h"
 #include "surface/surface_distance.h"
@@ -594,16 +593,9 @@ FaceHierarchy groupFaces(const Mesh& a)
     h.order = faceMortonOrder(a);
     std::map<std::uint32_t, std::uint32_t> counts;
     h.groups.resize(groupCount(std::uint32_t(h.order.size()), counts));
-    auto build = [&] {
+    runWithTasks([&] {
         buildGroups(a, h.order, 0, std::uint32_t(h.order.size()), h.groups, 0, counts);
-    };
-    if (omp_in_parallel()) {
-        build();
-    } else {
-#pragma omp parallel
-#pragma omp single
-        build();
-    }
+    });
     return h;
 }
 

@@ -84,9 +84,9 @@ SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceS
     // machines, README: Memory). B's index only serves the first direction
     // here; A's is kept, as a batch run compares it with every candidate.
     const bool samplesNeeded = options.reconstruction;
-    const bool indexBNeeded = options.reconstruction || options.hausdorffError > 0.0;
-    AreaSamples samplesA, samplesB;
     const bool certify = options.hausdorffError > 0.0;
+    const bool indexBNeeded = options.reconstruction || certify;
+    AreaSamples samplesA, samplesB;
     comparison.aToB = measure(a, searchB, samples, samplesA, samplesNeeded, certify);
     if (!samplesNeeded)
         samplesA = AreaSamples{};
@@ -104,7 +104,7 @@ SurfaceComparison compareSurfaces(NearestSurfaceSearch& searchA, NearestSurfaceS
             reconstructionFigures({samplesA, distancesA, agreementA},
                                   {samplesB, distancesB, agreementB}, options.taus);
     }
-    if (options.hausdorffError > 0.0) {
+    if (certify) {
         SurfaceComparison::Certified certified;
         certified.maxError = options.hausdorffError;
         // The vertices of both directions are measured already.

@@ -4,10 +4,9 @@
 #include <memory>
 #include <utility>
 
-#include <omp.h>
-
 #include "query/partition.h"
 #include "query/select.h"
+#include "query/tasks.h"
 #include "surface/index/indexed_search.h"
 #include "surface/index/kernels.h"
 #include "surface/index/surface_index.h"
@@ -252,17 +251,7 @@ bool indexableMesh(const Mesh& mesh)
 SurfaceIndex buildSurfaceIndex(const Mesh& mesh, const SurfaceKernels& kernels)
 {
     SurfaceIndex index;
-    // The build is made of tasks: inside a parallel region they join the
-    // region's other work (a caller may prepare something else beside it);
-    // outside one, a region of its own runs them.
-    auto build = [&] { Builder(mesh, kernels, index).build(); };
-    if (omp_in_parallel()) {
-        build();
-    } else {
-#pragma omp parallel
-#pragma omp single
-        build();
-    }
+    runWithTasks([&] { Builder(mesh, kernels, index).build(); });
     return index;
 }
 
