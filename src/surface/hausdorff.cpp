@@ -100,6 +100,9 @@ struct Context {
     // has them; else null.
     const std::vector<double>* vertexDistances;
     const std::vector<std::uint32_t>* vertexFaces;
+    // The face of B nearest each vertex of A, once the vertex is measured
+    // (kNoHint before): what a face of A tries first.
+    const std::vector<std::uint32_t>& nearestFaces;
 };
 
 CornerPoints cornerPoints(const Mesh& a, const Piece& piece)
@@ -264,10 +267,10 @@ double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, 
     return addUp(addUp(distanceAbove(std::sqrt(largest), c.diameterB), c.pointError), gap);
 }
 
-// Whether face f of B could bring the corners of a piece other than its
-// first within `threshold`: not when one of them is farther than that from
-// f's box. Only a choice of work (a face of B nearest one corner of a large
-// piece of A seldom settles it); nothing is bounded by it.
+// Whether face f of B could bring every corner of a piece within
+// `threshold`: not when one of them is farther than that from f's box. Only
+// a choice of work (a face of B nearest one corner of a large piece of A
+// seldom settles it); nothing is bounded by it.
 bool mayReach(const Context& c, const CornerPoints& corners, std::uint32_t f, double threshold)
 {
     const Face& face = c.b.faces[f];
@@ -278,7 +281,7 @@ bool mayReach(const Context& c, const CornerPoints& corners, std::uint32_t f, do
         for (int i = 0; i < 3; ++i)
             lo[i] = std::min(lo[i], x[i]), hi[i] = std::max(hi[i], x[i]);
     }
-    for (int k = 1; k < 3; ++k) {
+    for (int k = 0; k < 3; ++k) {
         const double p[3] = {corners.p[k].x, corners.p[k].y, corners.p[k].z};
         double gap2 = 0.0;
         for (int i = 0; i < 3; ++i) {
@@ -317,12 +320,33 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
         return addUp(distanceAbove(std::sqrt(best), c.diameterB), c.pointError);
     };
     double unused;
-    if (piece.hint != kNoHint &&
-        (piece.depth > 0 || mayReach(c, corners, piece.hint, std::max(lower, keep)))) {
-        best = cornerMaximum(c, corners, piece.hint, HUGE_VAL, unused);
-        bound = bounded(), used = piece.hint;
-        if (!(bound > lower))
-            return std::min(lipschitz, bound);
+    if (piece.depth > 0) {
+        if (piece.hint != kNoHint) {
+            best = cornerMaximum(c, corners, piece.hint, HUGE_VAL, unused);
+            bound = bounded(), used = piece.hint;
+            if (!(bound > lower))
+                return std::min(lipschitz, bound);
+        }
+    } else {
+        // A face of A first tries the faces of B nearest its corners, each
+        // once: where the meshes nearly coincide one of them usually settles
+        // it without a radius query.
+        const auto& v = c.a.faces[piece.face].vertices;
+        const std::uint32_t nearest[3] = {c.nearestFaces[v[0]], c.nearestFaces[v[1]],
+                                          c.nearestFaces[v[2]]};
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t f = nearest[k];
+            if (f == kNoHint || (k > 0 && f == nearest[0]) || (k > 1 && f == nearest[1]) ||
+                !mayReach(c, corners, f, std::max(lower, keep)))
+                continue;
+            const double m = cornerMaximum(c, corners, f, best, unused);
+            if (!(m < best))
+                continue;
+            best = m;
+            bound = bounded(), used = f;
+            if (!(bound > lower))
+                return std::min(lipschitz, bound);
+        }
     }
     // The face the pair and star bounds start from: of the faces the last
     // scan measured within `keep` of the first corner, the one with the
@@ -716,6 +740,7 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     }
     const double largestA = largestCoordinate(a), largestB = largestCoordinate(b);
     LazyNeighbours neighboursOfB(b);
+    VertexMeasures measures(a.vertexCount());
     const bool given = vertexDistances && vertexFaces &&
                        vertexDistances->size() == a.vertexCount() &&
                        vertexFaces->size() == a.vertexCount();
@@ -726,7 +751,8 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
                     barycentricPointError(largestA),
                     neighboursOfB,
                     given ? vertexDistances : nullptr,
-                    given ? vertexFaces : nullptr};
+                    given ? vertexFaces : nullptr,
+                    measures.face};
     // A's groups are formed while B's index is built, when it is: on two
     // threads neither keeps both busy alone (fresh memory, short serial
     // steps).
@@ -746,7 +772,6 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
     // The unreferenced vertices are points of A on their own: each is
     // measured, and its distance is its own upper bound (a vertex is exact,
     // so distanceAbove alone covers it).
-    VertexMeasures measures(a.vertexCount());
     const std::vector<double>& vertexDistance = measures.distance;
     double lower = -1.0, upper = 0.0;
     Point3d witness{};
@@ -772,13 +797,11 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
 
     // The first level's pieces are the survivors' faces, formed where they
     // are bounded: most are settled at once, so only those kept or split
-    // are ever stored (and none is formed on one thread for all). A face
-    // first tries the face of B nearest its first corner: where the meshes
-    // nearly coincide it usually settles the face without a radius query.
+    // are ever stored (and none is formed on one thread for all).
     auto facePiece = [&](std::uint32_t f) {
         Piece piece{};
         piece.face = f;
-        piece.hint = measures.face[a.faces[f].vertices[0]];
+        piece.hint = kNoHint;  // the corners' nearest faces instead (pieceUpper)
         piece.u[1] = 1.0, piece.v[2] = 1.0;
         for (int k = 0; k < 3; ++k)
             piece.d[k] = vertexDistance[a.faces[f].vertices[std::size_t(k)]];

@@ -23,10 +23,10 @@
 //   plane added, when it is a convex fan (fan_gap.h);
 // - a piece whose upper bound is not above L is dropped; one within L + E is
 //   kept as it is; the others are split, level by level;
-// - a face of A first tries the face of B that the search found nearest its
-//   first corner, and a piece the face its parent's bound came from: where
-//   the meshes nearly coincide that usually settles it without a radius
-//   query.
+// - a face of A first tries the faces of B that the search found nearest
+//   its corners, and a smaller piece the face its parent's bound came from:
+//   where the meshes nearly coincide that usually settles it without a
+//   radius query.
 // Before any piece, whole groups of A's faces are dropped on the distance of
 // one vertex each and the group's extent, so that on meshes far apart only
 // the faces near the maximum are measured corner by corner.
