@@ -23,8 +23,9 @@ public:
 
     // out[i] = the distance from points[i] to the surface of the target
     // (+infinity when it has no faces), with OpenMP threads; faces[i], when
-    // asked for, the lowest-numbered face at that distance (kNoFace when
-    // there is none), the same whichever search runs.
+    // asked for, the lowest-numbered face at the least routine value (as
+    // nearestSurfaceDistanceSquared names it; kNoFace when there is none),
+    // the same whichever search runs.
     void distances(const std::vector<Point3d>& points, std::vector<double>& out,
                    std::vector<std::uint32_t>* faces = nullptr);
     // The same, the points searched along `order`, a permutation of their
