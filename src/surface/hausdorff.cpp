@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include <omp.h>
+
 #include "geometry/edge_neighbours.h"
 #include "geometry/fill_later_vector.h"
 #include "query/morton.h"
@@ -483,8 +485,13 @@ std::size_t measureVertices(const Context& c, const std::vector<std::uint32_t>& 
                             VertexMeasures& measures, double& lower, Point3d& witness)
 {
     std::vector<double>& vertexDistance = measures.distance;
+    // Reserved: grown by doubling, the first batch (every corner of every
+    // face left) copied itself into fresh pages several times over.
     std::vector<std::uint32_t> fresh;
     std::vector<Point3d> points;
+    const std::size_t most = std::min(which.size(), vertexDistance.size());
+    fresh.reserve(most);
+    points.reserve(most);
     for (std::uint32_t i : which)
         if (vertexDistance[i] == kUnknown) {
             vertexDistance[i] = 0.0;  // marks it taken, should it repeat
@@ -844,11 +851,16 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             const std::ptrdiff_t count = std::ptrdiff_t(levelSize());
             // A piece whose bound is at most `target` is kept as it is.
             const double target = lower + maxError - reserve;
+            // Runs of neighbouring pieces (Morton order) keep a thread in its
+            // part of both meshes: on two threads, runs of 16 took 5-10 % more
+            // time than runs of 256 on large levels, which still leave the
+            // threads a share each of 64 runs.
+            const int run = std::clamp(int(count / (64 * omp_get_max_threads())), 16, 256);
 #pragma omp parallel
             {
                 std::vector<std::uint32_t> candidates;
                 Piece formed;
-#pragma omp for schedule(dynamic, 16)
+#pragma omp for schedule(dynamic, run)
                 for (std::ptrdiff_t i = 0; i < count; ++i) {
                     const Piece& piece = levelPiece(std::size_t(i), formed);
                     bounds[std::size_t(i)] =
