@@ -861,8 +861,8 @@ HausdorffInterval certifiedHausdorff(const Mesh& a, NearestSurfaceSearch& toB, d
             const double target = lower + maxError - reserve;
             // Runs of neighbouring pieces (Morton order) keep a thread in its
             // part of both meshes: on two threads, runs of 16 took 5-10 % more
-            // time than runs of 256 on large levels, which still leave the
-            // threads a share each of 64 runs.
+            // time than runs of 256 on large levels. A run is 16 to 256
+            // pieces, and no longer than leaves each thread 64 runs.
             const int run = std::clamp(int(count / (64 * omp_get_max_threads())), 16, 256);
 #pragma omp parallel
             {
