@@ -577,17 +577,17 @@ void buildGroups(const Mesh& a, const std::vector<std::uint32_t>& order, std::ui
         g.leaves = 1;
         for (int i = 0; i < 3; ++i)
             g.lo[i] = HUGE_VALF, g.hi[i] = -HUGE_VALF;
-        // The faces some groups ahead, which the Morton order scatters over
-        // the face array: their loads overlap this group's work.
-        for (std::uint32_t k = first; k < last; ++k)
+        for (std::uint32_t k = first; k < last; ++k) {
+            // The face some groups ahead, which the Morton order scatters
+            // over the face array: its load overlaps this group's work.
             if (k + kPrefetchFaces < order.size())
                 __builtin_prefetch(&a.faces[order[k + kPrefetchFaces]]);
-        for (std::uint32_t k = first; k < last; ++k)
             for (std::uint32_t v : a.faces[order[k]].vertices) {
                 const float x[3] = {a.vertices[v].x, a.vertices[v].y, a.vertices[v].z};
                 for (int i = 0; i < 3; ++i)
                     g.lo[i] = std::min(g.lo[i], x[i]), g.hi[i] = std::max(g.hi[i], x[i]);
             }
+        }
         double diagonal2 = 0;
         for (int i = 0; i < 3; ++i)
             diagonal2 += (double(g.hi[i]) - g.lo[i]) * (double(g.hi[i]) - g.lo[i]);
