@@ -77,4 +77,40 @@ TEST(EdgeNeighbours, SignedZerosMeetAndNaNsDoNot)
     EXPECT_EQ(across(n, 2, 2), (Across{{0, 1}, {3, 1}}));
 }
 
+// A grid of a few thousand points, once with shared vertices and once as a
+// soup of three records a face: every edge meets the same faces in both, so
+// every record found its point among thousands.
+TEST(EdgeNeighbours, LargeSoupMatchesSharedVertices)
+{
+    constexpr std::uint32_t n = 60;
+    Mesh shared, soup;
+    for (std::uint32_t y = 0; y < n; ++y)
+        for (std::uint32_t x = 0; x < n; ++x)
+            shared.vertices.push_back({float(x) * 0.1f, float(y) * 0.3f, float((x * y) % 7)});
+    for (std::uint32_t y = 0; y + 1 < n; ++y)
+        for (std::uint32_t x = 0; x + 1 < n; ++x) {
+            const std::uint32_t v = y * n + x;
+            shared.faces.push_back(face(v, v + 1, v + n + 1));
+            shared.faces.push_back(face(v, v + n + 1, v + n));
+        }
+    for (const Face& f : shared.faces) {
+        const std::uint32_t first = std::uint32_t(soup.vertices.size());
+        for (std::uint32_t v : f.vertices)
+            soup.vertices.push_back(shared.vertices[v]);
+        soup.faces.push_back(face(first, first + 1, first + 2));
+    }
+    const EdgeNeighbours a(shared), b(soup);
+    EXPECT_EQ(a.positionCount(), n * n);
+    EXPECT_EQ(b.positionCount(), n * n);
+    std::size_t met = 0;
+    for (std::uint32_t f = 0; f < shared.faces.size(); ++f)
+        for (int k = 0; k < 3; ++k) {
+            const Across expected = across(a, f, k);
+            ASSERT_EQ(across(b, f, k), expected) << "face " << f << " edge " << k;
+            met += expected.size();
+        }
+    // Every interior edge joins two faces and is seen from both.
+    EXPECT_EQ(met, 2 * (3 * (n - 1) * (n - 1) - 2 * (n - 1)));
+}
+
 } // namespace
