@@ -1,6 +1,5 @@
 #include "geometry/edge_neighbours.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -40,7 +39,7 @@ EdgeNeighbours::EdgeNeighbours(const Mesh& mesh) : mesh_(mesh)
     constexpr std::uint32_t kEmpty = ~std::uint32_t(0);
     std::vector<std::uint32_t> firstAt(slots, kEmpty);  // a position's first vertex
     std::uint32_t positions = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const Vector3& v = mesh.vertices[i];
         if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z)) {
             point_[i] = positions++;
@@ -50,7 +49,7 @@ EdgeNeighbours::EdgeNeighbours(const Mesh& mesh) : mesh_(mesh)
         for (;; slot = (slot + 1) & (slots - 1)) {
             const std::uint32_t first = firstAt[slot];
             if (first == kEmpty) {
-                firstAt[slot] = i;
+                firstAt[slot] = std::uint32_t(i);
                 point_[i] = positions++;
                 break;
             }
