@@ -63,6 +63,26 @@ double boxDistanceAbove(double d, double diameter, const Point3d& r, const float
     return addUp(distanceAbove(d, diameter), lengthAbove(r, {q[0], q[1], q[2]}));
 }
 
+// gamma is the exact distance from p to the box, G_i its gaps per axis.
+// - A gap g_i is a difference of doubles rounded to nearest, or 0: rounding is
+//   monotone, so the larger of two rounded differences is the rounded larger
+//   one, and g_i <= G_i (1 + ud). The squares round relatively (or underflow
+//   by 2^-1074) and so do the two sums, so s <= gamma^2 (1 + ud)^5 + 2^-1071,
+//   and r = fl(sqrt(s)) <= gamma (1 + 3.51 ud) + 2^-535: gamma >= r (1 -
+//   3.51 ud) - 2^-535.
+// - Every point of T is in the box, so dist(p, T) >= gamma, and by the
+//   routine's bound sqrt(D) >= (1 - 5 ud) gamma - 9 ud diam(T) - 2^-535
+//   >= L := r (1 - 8.51 ud) - 9 ud diameter - 2^-534.
+// - Computed: a = fl(r (1 - 2^-49)) <= r (1 - 14.99 ud), b = fl(diameter 2^-49
+//   + 2^-530) >= (16 ud diameter + 2^-530)(1 - ud) (the scaling is exact, or
+//   underflows by less than 2^-1074), and a positive fl(a - b) <= (a - b)(1 +
+//   ud) <= r (1 - 13.98 ud) - (1 - ud^2)(16 ud diameter + 2^-530) <= L. A
+//   result of 0 or less is below sqrt(D) >= 0 anyway.
+double rootBelowFromGap(double s, double diameter)
+{
+    return std::sqrt(s) * (1.0 - 0x1p-49) - (diameter * 0x1p-49 + 0x1p-530);
+}
+
 Point3d closestPointOnTriangle(const Point3d& p, const Vector3& a, const Vector3& b,
                                const Vector3& c)
 {

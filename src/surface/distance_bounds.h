@@ -7,6 +7,7 @@
 // and none returns NaN for finite input.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 #include "geometry/mesh.h"
@@ -59,6 +60,31 @@ inline double lengthAbove(const Point3d& x, const Point3d& y)
     const double dx = x.x - y.x, dy = x.y - y.y, dz = x.z - y.z;
     return std::sqrt(dx * dx + dy * dy + dz * dz) * (1.0 + 0x1p-50) + 0x1p-530;
 }
+
+// The squared gap from p to the box [lo, hi] as computed in double, for
+// rootBelowFromGap.
+inline double boxGapSquared(const Point3d& p, const double lo[3], const double hi[3])
+{
+    const double x[3] = {p.x, p.y, p.z};
+    double sum = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        const double gap = std::max({lo[i] - x[i], x[i] - hi[i], 0.0});
+        sum += gap * gap;
+    }
+    return sum;
+}
+
+// A lower bound on sqrt(D(p, T)), the root of the routine's value, for every
+// triangle T of diameter at most `diameter` inside a box, from s =
+// boxGapSquared(p, box) for a finite p and box: the routine's lower error
+// bound (index/kernels.h, analysis 1) applied to the box's gap, which no
+// point of T is nearer than. Monotone in s; may be negative. Argued in the
+// .cpp.
+double rootBelowFromGap(double s, double diameter);
+
+// An upper bound on sqrt(x) for x >= 0: fl(sqrt(x)) >= sqrt(x)(1 - ud), and
+// the product rounds to at least (1 - ud)^2 (1 + 8 ud) > 1 times that.
+inline double rootAbove(double x) { return std::sqrt(x) * (1.0 + 0x1p-50); }
 
 // An upper bound on the exact distance to a mesh (triangles of diameter at
 // most `diameter`) of every point of the box [lo, hi], from the routine's

@@ -269,31 +269,48 @@ double fanUpper(const Context& c, const CornerPoints& corners, std::uint32_t f, 
     return addUp(addUp(distanceAbove(std::sqrt(largest), c.diameterB), c.pointError), gap);
 }
 
+// The box of face f of B, in double.
+struct FaceBox {
+    double lo[3], hi[3];
+};
+FaceBox boxOfFace(const Mesh& b, std::uint32_t f)
+{
+    const Face& face = b.faces[f];
+    FaceBox box{{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+    for (int k = 0; k < 3; ++k) {
+        const Vector3& v = b.corner(face, k);
+        const double x[3] = {v.x, v.y, v.z};
+        for (int i = 0; i < 3; ++i)
+            box.lo[i] = std::min(box.lo[i], x[i]), box.hi[i] = std::max(box.hi[i], x[i]);
+    }
+    return box;
+}
+
 // Whether face f of B could bring every corner of a piece within
 // `threshold`: not when one of them is farther than that from f's box. Only
 // a choice of work (a face of B nearest one corner of a large piece of A
 // seldom settles it); nothing is bounded by it.
 bool mayReach(const Context& c, const CornerPoints& corners, std::uint32_t f, double threshold)
 {
-    const Face& face = c.b.faces[f];
-    double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
-    for (int k = 0; k < 3; ++k) {
-        const Vector3& v = c.b.corner(face, k);
-        const double x[3] = {v.x, v.y, v.z};
-        for (int i = 0; i < 3; ++i)
-            lo[i] = std::min(lo[i], x[i]), hi[i] = std::max(hi[i], x[i]);
-    }
-    for (int k = 0; k < 3; ++k) {
-        const double p[3] = {corners.p[k].x, corners.p[k].y, corners.p[k].z};
-        double gap2 = 0.0;
-        for (int i = 0; i < 3; ++i) {
-            const double gap = std::max({lo[i] - p[i], p[i] - hi[i], 0.0});
-            gap2 += gap * gap;
-        }
-        if (gap2 > threshold * threshold)
+    const FaceBox box = boxOfFace(c.b, f);
+    for (int k = 0; k < 3; ++k)
+        if (boxGapSquared(corners.p[k], box.lo, box.hi) > threshold * threshold)
             return false;
-    }
     return true;
+}
+
+// Whether face f of B is, from its box alone, surely farther than
+// `root` >= sqrt(value) from some corner of a piece: then D(p_k, f) > value
+// for that corner (rootBelowFromGap), and so is the largest routine value
+// cornerMaximum would find.
+bool farFromSomeCorner(const Context& c, const CornerPoints& corners, std::uint32_t f,
+                       double root)
+{
+    const FaceBox box = boxOfFace(c.b, f);
+    double gap = 0.0;
+    for (int k = 0; k < 3; ++k)
+        gap = std::max(gap, boxGapSquared(corners.p[k], box.lo, box.hi));
+    return rootBelowFromGap(gap, c.diameterB) > root;
 }
 
 // `used` receives the triangle the bound came from (kNoHint for the
@@ -383,12 +400,19 @@ double pieceUpper(const Context& c, const Piece& piece, double lower, double kee
             }
             std::swap(candidates[0], candidates[nearest]);
         }
+        // pairValue is never below best (each value that sets it meets best
+        // too), so a face whose largest corner value is surely above it
+        // changes neither and is passed over unmeasured. pairRoot is
+        // rootAbove(pairValue) once that is finite.
+        double pairRoot = HUGE_VAL;
         for (std::uint32_t f : candidates) {
+            if (pairRoot < HUGE_VAL && farFromSomeCorner(c, corners, f, pairRoot))
+                continue;
             double first = HUGE_VAL;
             const double m = cornerMaximum(c, corners, f, pairValue, first);
             if ((m < pairValue || (m == pairValue && f < pairFace)) &&
                 distanceAbove(std::sqrt(first), c.diameterB) <= keep)
-                pairValue = m, pairFace = f;
+                pairValue = m, pairFace = f, pairRoot = rootAbove(m);
             if (!(m < best))
                 continue;
             best = m;

@@ -72,8 +72,66 @@ TEST_P(DistanceBoundsFamily, EncloseTheQuadReference)
     }
 }
 
+// rootBelowFromGap over each triangle's box stays below the routine's root
+// and below what the routine's error bound allows at the box's real gap
+// (long double): dropping its relative margin fails on the far queries,
+// its diameter margin on the near ones. rootAbove stays above the root of
+// the routine's value.
+TEST_P(DistanceBoundsFamily, BoxGapRootStaysBelowTheRoutine)
+{
+    std::mt19937 rng(11);
+    const long double ud = 0x1p-53L;
+    std::size_t routineFails = 0, boundFails = 0, aboveFails = 0;
+    std::string first;
+    for (const Sample& s : GetParam().make(rng)) {
+        double lo[3], hi[3];
+        long double gap2 = 0;
+        const double p[3] = {s.p.x, s.p.y, s.p.z};
+        for (int i = 0; i < 3; ++i) {
+            lo[i] = std::min({(&s.a.x)[i], (&s.b.x)[i], (&s.c.x)[i]});
+            hi[i] = std::max({(&s.a.x)[i], (&s.b.x)[i], (&s.c.x)[i]});
+            const long double gap = std::max({(long double)lo[i] - p[i],
+                                              (long double)p[i] - hi[i], 0.0L});
+            gap2 += gap * gap;
+        }
+        const double largest = std::max({std::fabs(s.a.x), std::fabs(s.a.y), std::fabs(s.a.z),
+                                         std::fabs(s.b.x), std::fabs(s.b.y), std::fabs(s.b.z),
+                                         std::fabs(s.c.x), std::fabs(s.c.y), std::fabs(s.c.z)});
+        const double diameter = triangleDiameterBound(largest);
+        const double below = rootBelowFromGap(boxGapSquared(s.p, lo, hi), diameter);
+        const double routine = pointTriangleDistanceSquared(s.p, s.a, s.b, s.c);
+        const long double allowed =
+            (1 - 5 * ud) * std::sqrt(gap2) - 9 * ud * diameter - 0x1p-535L;
+        const bool routineFail = below > std::sqrt((long double)routine);
+        const bool boundFail = below > allowed;
+        const bool aboveFail = (long double)rootAbove(routine) < std::sqrt((long double)routine);
+        if ((routineFail || boundFail || aboveFail) && first.empty())
+            first = describe(s);
+        routineFails += routineFail, boundFails += boundFail, aboveFails += aboveFail;
+    }
+    EXPECT_EQ(routineFails, 0u) << "above the routine's root: " << first;
+    EXPECT_EQ(boundFails, 0u) << "above the routine's error bound: " << first;
+    EXPECT_EQ(aboveFails, 0u) << "rootAbove below the root: " << first;
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, DistanceBoundsFamily, ::testing::ValuesIn(families()),
                          [](const auto& p) { return p.param.name; });
+
+// Gaps whose squares underflow, beside a triangle at the origin (diameter
+// bound 0): only the absolute margin of rootBelowFromGap keeps it below the
+// routine's error bound there.
+TEST(DistanceBounds, BoxGapRootCoversUnderflow)
+{
+    const Vector3 o{0, 0, 0};
+    const double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    for (int e = 520; e <= 560; ++e) {
+        const Point3d p{std::ldexp(1.0, -e), std::ldexp(1.0, -e - 1), 0};
+        const long double gap = std::sqrt((long double)p.x * p.x + (long double)p.y * p.y);
+        const double below = rootBelowFromGap(boxGapSquared(p, lo, hi), 0.0);
+        EXPECT_LE(below, (1 - 5 * 0x1p-53L) * gap - 0x1p-535L) << e;
+        EXPECT_LE(below, std::sqrt(pointTriangleDistanceSquared(p, o, o, o))) << e;
+    }
+}
 
 // The computed point a + u (b - a) + v (c - a) at dyadic (u, v) is within
 // barycentricPointError of the real one, at every scale.
