@@ -49,7 +49,7 @@ SurfaceDirection measure(const Mesh& from, NearestSurfaceSearch& to, std::size_t
     direction.max = direction.vertices.max;
 
     area = sampleSurface(from, samples);
-    to.distances(area.points, area.searchOrder, direction.sampleDistances);
+    to.distances(area.points, area.searchOrder, direction.sampleDistances, QuerySpacing::dense);
     direction.area = weightedStatistics(direction.sampleDistances, area.weights);
     direction.sampleWeights = keep ? area.weights : std::move(area.weights);
     if (direction.area.count > 0)

@@ -31,7 +31,7 @@ bool inSearchDomain(const SurfaceIndex& index, const Point3d& p)
 void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
                              const std::vector<Point3d>& points, std::vector<double>& out,
                              const SurfaceKernels& kernels, const std::vector<std::uint32_t>* given,
-                             std::vector<std::uint32_t>* faces)
+                             std::vector<std::uint32_t>* faces, int walk)
 {
     // Every slot is written below, by the index or by the exhaustive loop.
     out.resize(points.size());
@@ -93,6 +93,7 @@ void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
     auto search = [&](Worker& worker, const std::uint32_t* queries, std::size_t count) {
         SurfacePacket& packet = worker.packet;
         packet.count = int(count);
+        packet.walk = walk;
         for (int q = 0; q < packet.count; ++q)
             setQuery(packet, q, points[queries[q]], index.scale, index.diameter);
         kernels.searchPacket(index, packet, worker.stack);
@@ -164,20 +165,21 @@ NearestSurfaceSearch::NearestSurfaceSearch(const Mesh& target, SearchMode mode)
 void NearestSurfaceSearch::distances(const std::vector<Point3d>& points, std::vector<double>& out,
                                      std::vector<std::uint32_t>* faces)
 {
-    distancesAlong(points, nullptr, out, faces);
+    distancesAlong(points, nullptr, out, faces, QuerySpacing::sparse);
 }
 
 void NearestSurfaceSearch::distances(const std::vector<Point3d>& points,
                                      const std::vector<std::uint32_t>& order,
-                                     std::vector<double>& out)
+                                     std::vector<double>& out, QuerySpacing spacing)
 {
-    distancesAlong(points, &order, out, nullptr);
+    distancesAlong(points, &order, out, nullptr, spacing);
 }
 
 void NearestSurfaceSearch::distancesAlong(const std::vector<Point3d>& points,
                                           const std::vector<std::uint32_t>* order,
                                           std::vector<double>& out,
-                                          std::vector<std::uint32_t>* faces)
+                                          std::vector<std::uint32_t>* faces,
+                                          QuerySpacing spacing)
 {
     // An index built already (prepareFacesWithin) is used for any batch: it
     // gives the same bits, and small batches are many in a refinement.
@@ -194,8 +196,9 @@ void NearestSurfaceSearch::distancesAlong(const std::vector<Point3d>& points,
     if (!index_)
         index_ = std::make_shared<const surface_index::SurfaceIndex>(
             surface_index::buildSurfaceIndex(target_));
-    surface_index::surfaceDistancesIndexed(*index_, target_, points, out,
-                                           surface_index::surfaceKernelsFor(mode_), order, faces);
+    surface_index::surfaceDistancesIndexed(
+        *index_, target_, points, out, surface_index::surfaceKernelsFor(mode_), order, faces,
+        spacing == QuerySpacing::dense ? surface_index::kDenseWalk : 1);
 }
 
 void NearestSurfaceSearch::prepareFacesWithin()

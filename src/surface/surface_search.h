@@ -15,6 +15,11 @@ namespace surface_index {
 struct SurfaceIndex;
 }
 
+// How a batch of queries lies, which decides only how the index walks them:
+// sparse points (mesh vertices, about an edge apart) each walk alone; dense
+// ones (area samples, several to a triangle) share walks in small groups.
+enum class QuerySpacing { sparse, dense };
+
 class NearestSurfaceSearch {
 public:
     // `target` must outlive the search and stay unchanged while it is used.
@@ -30,9 +35,10 @@ public:
                    std::vector<std::uint32_t>* faces = nullptr);
     // The same, the points searched along `order`, a permutation of their
     // indices that keeps neighbours in space together (a caller that knows
-    // one saves sorting them); it changes no result.
+    // one saves sorting them), walked as `spacing` says; neither changes a
+    // result.
     void distances(const std::vector<Point3d>& points, const std::vector<std::uint32_t>& order,
-                   std::vector<double>& out);
+                   std::vector<double>& out, QuerySpacing spacing);
 
     // Every face T of the target whose exact distance from p is at most
     // `radius` (and possibly others), each once, in no fixed order: out is
@@ -52,7 +58,7 @@ public:
 private:
     void distancesAlong(const std::vector<Point3d>& points,
                         const std::vector<std::uint32_t>* order, std::vector<double>& out,
-                        std::vector<std::uint32_t>* faces);
+                        std::vector<std::uint32_t>* faces, QuerySpacing spacing);
 
     const Mesh& target_;
     SearchMode mode_;

@@ -57,7 +57,8 @@ void expectFaces(const std::vector<std::uint32_t>& expected,
 }
 
 // Every search path against the exhaustive reference, at 1 and 2 threads:
-// the distances, and the faces when asked for.
+// the distances, and the faces when asked for, with queries walked alone and
+// in groups.
 void expectAllPathsExact(const std::vector<Point3d>& queries, const Mesh& to,
                          const std::string& name)
 {
@@ -83,6 +84,11 @@ void expectAllPathsExact(const std::vector<Point3d>& queries, const Mesh& to,
                 si::surfaceDistancesIndexed(index, to, queries, out, *kernels, nullptr, &faces);
                 expectBits(expected, out, at + ", " + kernels->name + " with faces");
                 expectFaces(expectedFaces, faces, at + ", " + kernels->name);
+                // Queries walked in groups over their box, as area samples are.
+                si::surfaceDistancesIndexed(index, to, queries, out, *kernels, nullptr, &faces,
+                                            si::kDenseWalk);
+                expectBits(expected, out, at + ", " + kernels->name + " walked dense");
+                expectFaces(expectedFaces, faces, at + ", " + kernels->name + " walked dense");
             }
         });
 }
@@ -172,10 +178,10 @@ TEST(NearestSurfaceSearch, AnyOrderGivesTheSameDistances)
         NearestSurfaceSearch search(to, mode);
         std::vector<double> expected, out;
         surfaceDistancesExhaustive(samples.points, to, expected);
-        search.distances(samples.points, samples.searchOrder, out);
+        search.distances(samples.points, samples.searchOrder, out, QuerySpacing::dense);
         expectBits(expected, out, "area samples");
         surfaceDistancesExhaustive(shuffledPoints, to, expected);
-        search.distances(shuffledPoints, shuffled, out);
+        search.distances(shuffledPoints, shuffled, out, QuerySpacing::sparse);
         expectBits(expected, out, "shuffled");
         EXPECT_TRUE(search.indexed());
     }

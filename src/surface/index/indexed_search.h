@@ -23,13 +23,14 @@ bool inSearchDomain(const SurfaceIndex& index, const Point3d& p);
 // out[i] = sqrt(nearestSurfaceDistanceSquared(points[i], mesh)), bit for bit,
 // for `index` built over `mesh`: queries inside the domain through the index
 // in packets of neighbours along `order` (a permutation of the points'
-// indices; their Morton order when null), the others by the exhaustive loop.
-// faces[i], when asked for, is the face nearestSurfaceDistanceSquared names.
+// indices; their Morton order when null), walked `walk` at a time (1 or
+// kDenseWalk), the others by the exhaustive loop. faces[i], when asked for,
+// is the face nearestSurfaceDistanceSquared names.
 void surfaceDistancesIndexed(const SurfaceIndex& index, const Mesh& mesh,
                              const std::vector<Point3d>& points, std::vector<double>& out,
                              const SurfaceKernels& kernels,
                              const std::vector<std::uint32_t>* order = nullptr,
-                             std::vector<std::uint32_t>* faces = nullptr);
+                             std::vector<std::uint32_t>* faces = nullptr, int walk = 1);
 
 // Appends to `out` the face of every triangle T of `mesh` (the mesh `index`
 // was built over) whose exact distance from p is at most `radius`, and
