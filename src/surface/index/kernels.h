@@ -115,8 +115,10 @@ struct SurfacePacket {
     float limit[kMaxPacket];                            // L of analysis 4
     float reach[kMaxPacket];                            // rho of analysis 5
     // The leaf that seeded each query (already searched for it; -1 for none)
-    // and the leaf of its best triangle (meaningful once best is finite).
+    // and the leaf and lane of its best triangle (meaningful once best is
+    // finite).
     std::int32_t seedLeaf[kMaxPacket], bestLeaf[kMaxPacket];
+    int bestLane[kMaxPacket];
     // out: the lowest-numbered face at the least D (kNoFace before any).
     std::uint32_t bestFace[kMaxPacket];
     int count;
