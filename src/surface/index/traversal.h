@@ -65,7 +65,7 @@ inline void store(StackEntry& entry, std::int32_t child, float bound)
 // below the other bounds); returns whether its best improved. `leaf` is
 // index.leaves[id]. Lane `firstLane`, when given, is measured before any
 // bound is taken, whatever its bounds: the previous query's nearest
-// triangle, a close one (on the jittered pair the same for 40-50 % of
+// triangle, a close one (on the jittered pair the same for 36-47 % of
 // consecutive area samples), so that the filter starts from its limits
 // (one filter of the leaf fewer). Measuring a triangle more never changes
 // a result.
